@@ -1,0 +1,47 @@
+# Compiler and linker settings shared by every Wirepad target, for MinGW-w64
+# (cross or native) and MSVC alike.
+
+set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${CMAKE_SOURCE_DIR}")
+if(CMAKE_RC_COMPILER MATCHES "windres")
+    # windres reads the .rc files as UTF-8 (they also say so themselves).
+    set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -c 65001")
+endif()
+
+if(NOT MSVC)
+    # Small over fast: the program waits on the network, not on its code.
+    set(CMAKE_CXX_FLAGS_RELEASE "-Os -DNDEBUG" CACHE STRING "" FORCE)
+endif()
+
+function(wirepad_apply_options target)
+    target_compile_definitions(${target} PRIVATE
+        UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0600)
+    if(MSVC)
+        target_compile_options(${target} PRIVATE /W4 /WX /utf-8 /permissive-)
+        target_link_options(${target} PRIVATE /MANIFEST:NO)
+        set_property(TARGET ${target} PROPERTY MSVC_RUNTIME_LIBRARY "MultiThreaded$<$<CONFIG:Debug>:Debug>")
+    else()
+        target_compile_options(${target} PRIVATE -Wall -Wextra -Werror
+            $<$<CONFIG:Release,MinSizeRel>:-ffunction-sections -fdata-sections>)
+        # Static runtime: the exe imports system DLLs only.
+        target_link_options(${target} PRIVATE -static
+            $<$<CONFIG:Release,MinSizeRel>:-s -Wl,--gc-sections>)
+    endif()
+endfunction()
+
+# A program whose entry is wWinMain or wmain (UTF-16 arguments).
+function(wirepad_gui_entry target)
+    if(NOT MSVC)
+        target_link_options(${target} PRIVATE -municode)
+    endif()
+endfunction()
+
+# A module of resources only: no code, no entry point, no runtime.
+function(wirepad_add_resource_module target)
+    add_library(${target} MODULE ${ARGN})
+    set_target_properties(${target} PROPERTIES PREFIX "" LINKER_LANGUAGE CXX)
+    if(MSVC)
+        target_link_options(${target} PRIVATE /NOENTRY /MANIFEST:NO)
+    else()
+        target_link_options(${target} PRIVATE -nostdlib -Wl,--entry=0 -s)
+    endif()
+endfunction()

@@ -1,0 +1,55 @@
+#include "platform/controls.h"
+
+int GetControlTextLength(HWND wnd, int id) {
+    return static_cast<int>(SendDlgItemMessageW(wnd, id, WM_GETTEXTLENGTH, 0, 0));
+}
+
+int ReadControlText(HWND wnd, int id, wchar_t* buffer, int capacity) {
+    return static_cast<int>(GetDlgItemTextW(wnd, id, buffer, capacity));
+}
+
+void SetControlText(HWND wnd, int id, const wchar_t* text) {
+    SendDlgItemMessageW(wnd, id, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
+}
+
+void ClearControl(HWND wnd, int id) {
+    SetControlText(wnd, id, nullptr);
+}
+
+void AppendToTextBox(HWND box, const wchar_t* text) {
+    LRESULT end = SendMessageW(box, WM_GETTEXTLENGTH, 0, 0);
+    SendMessageW(box, EM_SETSEL, static_cast<WPARAM>(end), end);
+    SendMessageW(box, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text));
+}
+
+UINT ReadControlNumber(HWND wnd, int id) {
+    return GetDlgItemInt(wnd, id, nullptr, FALSE);
+}
+
+void WriteControlNumber(HWND wnd, int id, UINT value) {
+    SetDlgItemInt(wnd, id, value, FALSE);
+}
+
+int AddListItem(HWND wnd, int id, const wchar_t* text) {
+    return static_cast<int>(SendDlgItemMessageW(wnd, id, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text)));
+}
+
+void SetListItemData(HWND wnd, int id, int index, LPARAM data) {
+    SendDlgItemMessageW(wnd, id, LB_SETITEMDATA, static_cast<WPARAM>(index), data);
+}
+
+LPARAM GetListItemData(HWND wnd, int id, int index) {
+    return SendDlgItemMessageW(wnd, id, LB_GETITEMDATA, static_cast<WPARAM>(index), 0);
+}
+
+int GetListCount(HWND wnd, int id) {
+    return static_cast<int>(SendDlgItemMessageW(wnd, id, LB_GETCOUNT, 0, 0));
+}
+
+int GetListSelection(HWND wnd, int id) {
+    return static_cast<int>(SendDlgItemMessageW(wnd, id, LB_GETCURSEL, 0, 0));
+}
+
+void DeleteListItem(HWND wnd, int id, int index) {
+    SendDlgItemMessageW(wnd, id, LB_DELETESTRING, static_cast<WPARAM>(index), 0);
+}
