@@ -25,7 +25,9 @@ BOOL CALLBACK MatchDialog(HWND wnd, LPARAM param) {
     GetWindowThreadProcessId(wnd, &pid);
     wchar_t cls[16] = {};
     GetClassNameW(wnd, cls, 16);
-    if (pid == state->pid && lstrcmpW(cls, L"#32770") == 0) {
+    // Visible only once its initialisation has run: a test that sets fields
+    // before that would see them reset.
+    if (pid == state->pid && lstrcmpW(cls, L"#32770") == 0 && IsWindowVisible(wnd)) {
         state->found = wnd;
         return FALSE;
     }

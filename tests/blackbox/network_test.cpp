@@ -13,8 +13,6 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(app_.Start());
         ASSERT_NE(app_.WaitForWindow(), nullptr);
-        // Found as soon as it exists; shown once initialised (ports set to 80).
-        ASSERT_TRUE(PumpUntil([&] { return IsWindowVisible(app_.Window()) != FALSE; }, 10000));
     }
     bool WaitText(int id, const std::wstring& expected) {
         return PumpUntil([&] { return app_.Text(id) == expected; }, 5000);

@@ -36,7 +36,8 @@ BOOL CALLBACK MatchWindow(HWND wnd, LPARAM param) {
     auto* search = reinterpret_cast<Search*>(param);
     wchar_t cls[16] = {};
     GetClassNameW(wnd, cls, 16);
-    if (lstrcmpW(cls, L"#32770") != 0 || !GetDlgItem(wnd, IDC_LISTENERS)) {
+    // Visible only once its initialisation has run.
+    if (lstrcmpW(cls, L"#32770") != 0 || !GetDlgItem(wnd, IDC_LISTENERS) || !IsWindowVisible(wnd)) {
         return TRUE;
     }
     if (search->match != L"*") {
