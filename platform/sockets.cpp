@@ -20,8 +20,11 @@ void CloseRegisteredSocket(HWND wnd, SOCKET s, UINT firstMessage, UINT lastMessa
     const LPARAM kMarker = 0x57504D4B;
     if (PostMessageW(wnd, firstMessage, static_cast<WPARAM>(INVALID_SOCKET), kMarker)) {
         MSG msg;
-        // Posted messages only, so no sent message is handled half-way through.
-        while (PeekMessageW(&msg, wnd, firstMessage, lastMessage, PM_REMOVE | PM_QS_POSTMESSAGE)) {
+        // No PM_QS_POSTMESSAGE filter: under Wine it lets the pass stop short
+        // now and then, leaving stale notifications queued. The only messages
+        // dispatched during the pass are ones other threads send, which read
+        // the window and never close sockets.
+        while (PeekMessageW(&msg, wnd, firstMessage, lastMessage, PM_REMOVE)) {
             if (msg.wParam == static_cast<WPARAM>(INVALID_SOCKET) && msg.lParam == kMarker) {
                 break;
             }
