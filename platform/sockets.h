@@ -40,3 +40,10 @@ SOCKET OpenSocket(bool useTcp);
 // An IPv4 address: `address` already in network order, the low 16 bits of
 // `port` put into network order.
 sockaddr_in MakeIpv4Address(ULONG address, UINT port);
+
+// Closes a socket registered for notifications on `wnd` so that nothing
+// already queued for it can reach whatever socket next gets the same handle
+// value: cancels the registration, drops the notifications in
+// [firstMessage, lastMessage] still waiting for this socket (the others stay,
+// in their order), then closes it.
+void CloseRegisteredSocket(HWND wnd, SOCKET s, UINT firstMessage, UINT lastMessage);
