@@ -135,7 +135,8 @@ def curl_fetches_html_reply(ctx, app, fig):
 
 @scenario("Real peers")
 def get_template_against_http_server(ctx, app, fig):
-    root = tempfile.mkdtemp(dir=os.path.join(ctx.build, "tests"))
+    folder = tempfile.TemporaryDirectory(dir=os.path.join(ctx.build, "tests"))
+    root = folder.name
     page = "".join(f"<p>line {i:04d} of the served page</p>\n" for i in range(150)).encode()
     with open(os.path.join(root, "index.html"), "wb") as f:
         f.write(page)
@@ -160,6 +161,7 @@ def get_template_against_http_server(ctx, app, fig):
     finally:
         server.kill()
         server.wait()
+        folder.cleanup()
 
 
 @scenario("Real peers")
@@ -295,8 +297,18 @@ def udp_flood(ctx, app, fig):
     # under Wine every append to the received text costs milliseconds.
     check(max(sent or [0]) < 1000, f"a click took {max(sent)} ms during the flood")
     check(settle is not None, "the queue did not drain within two minutes of the flood")
-    check(after < before + 64 * 1024, f"memory grew from {before} to {after} KiB")
+    # Removing the listener in the middle of a flood.
+    sender = subprocess.Popen([sys.executable, "-c", (
+        "import socket\n"
+        "s=socket.socket(socket.AF_INET,socket.SOCK_DGRAM)\n"
+        f"for i in range({count}):\n"
+        f"    s.sendto(b'again %06d' % i, ('127.0.0.1', {port}))\n")])
+    time.sleep(0.2)
     app.click(REMOVE_ALL)
+    sender.wait(120)
+    check(app.alive() and app.rows() == [], "removing the listener during a flood failed")
+    check(wait_for(lambda: not listening_addresses(port), 5), "port still held after removal during a flood")
+    check(after < before + 64 * 1024, f"memory grew from {before} to {after} KiB")
 
 
 # --- Faults ------------------------------------------------------------------
@@ -392,11 +404,20 @@ def window_closed_while_traffic_flows(ctx, app, fig):
         app.set(SEND_TEXT, "hello")
         app.click(SEND_TCP_WAIT)
         conn, _ = server.accept()
+        idle = [socket.create_connection(("127.0.0.1", tcp), timeout=5) for _ in range(50)]
         threads = [threading.Thread(target=tcp_traffic), threading.Thread(target=udp_traffic)]
         for t in threads:
             t.start()
         time.sleep(1)
         code, took = app.close()
+        ends = 0
+        for c in idle:
+            c.settimeout(5)
+            try:
+                ends += c.recv(16) == b""
+            except OSError:
+                ends += 1
+            c.close()
         stop.set()
         for t in threads:
             t.join(10)
@@ -408,10 +429,11 @@ def window_closed_while_traffic_flows(ctx, app, fig):
             closed = True
         conn.close()
     fig["window closed"] = (f"exit code {code} after {took:.2f} s with {counts['tcp']} TCP exchanges and "
-                            f"{counts['udp']} datagrams flowing")
+                            f"{counts['udp']} datagrams flowing, 50 idle connections ({ends} ended by the exit)")
     check(code == 0, f"exit code {code} (None: still running after 2 s)")
     check(took <= 2.0, f"took {took:.2f} s to exit")
     check(closed, "the waiting client connection was not closed at exit")
+    check(ends == 50, f"only {ends} of 50 idle connections ended at exit")
     check(wait_for(lambda: not listening_addresses(tcp) and not listening_addresses(udp), 5),
           "ports still held after exit")
     check(no_close_wait(tcp), "connections of the program left over")
