@@ -1,0 +1,194 @@
+// Listeners on 127.0.0.1: rows, ports, removal, the window's end; and how
+// closing a registered socket keeps queued notifications off newer sockets.
+#include <gtest/gtest.h>
+
+#include "net/channels.h"
+#include "net/net_fixture.h"
+#include "net/notifications.h"
+
+namespace {
+
+using Listeners = NetTest;
+
+TEST_F(Listeners, RowsShowTheWholeValueReadWhileTheLowBitsAreBound) {
+    u_short port = FreePort();
+    SetPort(IDC_LISTEN_PORT, port);
+    Click(IDC_ADD_TCP_LISTENER);
+    Click(IDC_ADD_TCP_LISTENER);  // same protocol, same port: refused
+    Click(IDC_ADD_UDP_LISTENER);  // the other protocol on that port: fine
+    SetPort(IDC_LISTEN_PORT, 65536u * 40000 + port);
+    Click(IDC_ADD_UDP_LISTENER);  // the low bits name the UDP port just taken
+    u_short other = FreePort();
+    SetPort(IDC_LISTEN_PORT, 65536u * 40000 + other);  // beyond the signed range
+    Click(IDC_ADD_UDP_LISTENER);
+    SetText(IDC_LISTEN_PORT, L"");
+    Click(IDC_ADD_TCP_LISTENER);
+    ASSERT_EQ(ListCount(), 4);
+    EXPECT_EQ(Row(0), L"TCP - " + std::to_wstring(port));
+    EXPECT_EQ(Row(1), L"UDP - " + std::to_wstring(port));
+    EXPECT_EQ(Row(2), L"UDP - " + std::to_wstring(static_cast<int>(65536u * 40000 + other)));
+    EXPECT_EQ(Row(3), L"TCP - 0");
+    EXPECT_FALSE(PortFree(false, other));
+}
+
+TEST_F(Listeners, TcpClientsAreShownAndAnsweredAndOutliveTheirListener) {
+    SOCKET listener = AddListenerOnAnyPort(true);
+    ASSERT_NE(listener, INVALID_SOCKET);
+    u_short port = PortOf(listener);
+    SetText(IDC_REPLY_TEXT, L"HTTP/1.0 200 OK\r\n");
+    OwnedSocket client = ConnectPeer(port);
+    ASSERT_TRUE(client);
+    // A request in three pieces, each at its own notification: three replies.
+    std::string replies;
+    for (const char* piece : {"GET / ", "HTTP/1.0\r\n", "\r\n"}) {
+        SendAll(client.Get(), piece);
+        replies += ReadPeer(client.Get(), 17).data;
+    }
+    EXPECT_EQ(Received(), L"GET / HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(replies, "HTTP/1.0 200 OK\r\nHTTP/1.0 200 OK\r\nHTTP/1.0 200 OK\r\n");
+
+    SendDlgItemMessageW(wnd_, IDC_LISTENERS, LB_SETCURSEL, 0, 0);
+    Click(IDC_REMOVE_LISTENER);
+    EXPECT_EQ(ListCount(), 0);
+    EXPECT_TRUE(PortFree(true, port));
+    SendAll(client.Get(), "more");
+    EXPECT_TRUE(WaitReceived(L"GET / HTTP/1.0\r\n\r\nmore"));
+    EXPECT_EQ(ReadPeer(client.Get(), 17).data, "HTTP/1.0 200 OK\r\n");
+}
+
+TEST_F(Listeners, RemoveTakesTheSelectedRowOrAllAndTheWindowsEndFreesEveryPort) {
+    SOCKET s[3];
+    u_short ports[3];
+    for (int i = 0; i < 3; ++i) {
+        s[i] = AddListenerOnAnyPort(i != 1);
+        ASSERT_NE(s[i], INVALID_SOCKET);
+        ports[i] = PortOf(s[i]);
+    }
+    Click(IDC_REMOVE_LISTENER);  // nothing selected
+    EXPECT_EQ(ListCount(), 3);
+    SendDlgItemMessageW(wnd_, IDC_LISTENERS, LB_SETCURSEL, 1, 0);
+    Click(IDC_REMOVE_LISTENER);
+    ASSERT_EQ(ListCount(), 2);
+    EXPECT_TRUE(PortFree(false, ports[1]));
+    EXPECT_FALSE(PortFree(true, ports[2]));
+    EXPECT_EQ(static_cast<SOCKET>(SendDlgItemMessageW(wnd_, IDC_LISTENERS, LB_GETITEMDATA, 1, 0)), s[2]);
+    Click(IDC_REMOVE_ALL_LISTENERS);
+    EXPECT_EQ(ListCount(), 0);
+    EXPECT_TRUE(PortFree(true, ports[0]));
+    EXPECT_TRUE(PortFree(true, ports[2]));
+
+    SOCKET tcp = AddListenerOnAnyPort(true);
+    SOCKET udp = AddListenerOnAnyPort(false);
+    ASSERT_TRUE(tcp != INVALID_SOCKET && udp != INVALID_SOCKET);
+    u_short tcpPort = PortOf(tcp);
+    u_short udpPort = PortOf(udp);
+    DestroyWindow(wnd_);
+    EXPECT_TRUE(PortFree(true, tcpPort));
+    EXPECT_TRUE(PortFree(false, udpPort));
+}
+
+// A list box that has no room: LB_ADDSTRING fails.
+LRESULT CALLBACK FullList(HWND list, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == LB_ADDSTRING) {
+        return LB_ERRSPACE;
+    }
+    return CallWindowProcW(reinterpret_cast<WNDPROC>(GetPropW(list, L"wp.old")), list, message, wParam, lParam);
+}
+
+TEST_F(Listeners, AListenerTheListCannotTakeIsClosedAndTheListStaysAsItWas) {
+    HWND list = Control(IDC_LISTENERS);
+    SetPropW(list, L"wp.old", reinterpret_cast<HANDLE>(GetWindowLongPtrW(list, GWLP_WNDPROC)));
+    SetWindowLongPtrW(list, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(FullList));
+    u_short port = FreePort();
+    SetPort(IDC_LISTEN_PORT, port);
+    Click(IDC_ADD_TCP_LISTENER);
+    EXPECT_EQ(ListCount(), 0);
+    EXPECT_TRUE(PortFree(true, port));
+    SetWindowLongPtrW(list, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(GetPropW(list, L"wp.old")));
+    RemovePropW(list, L"wp.old");
+}
+
+// Whether a notification for `s` waits in the window's queue.
+bool Queued(HWND wnd, SOCKET s) {
+    MSG msg;
+    return PeekMessageW(&msg, wnd, WM_SOCKET_STREAM, WM_SOCKET_DATAGRAM, PM_NOREMOVE) &&
+           msg.wParam == static_cast<WPARAM>(s);
+}
+
+TEST_F(Listeners, NotificationsQueuedForAClosedSocketNeverReachTheNextOneWithItsHandle) {
+    // A connection on the stream channel, as a waiting client's.
+    OwnedSocket server = BoundPeer(true);
+    OwnedSocket mine = ConnectPeer(PortOf(server.Get()));
+    OwnedSocket old = AcceptPeer(server.Get());
+    ASSERT_TRUE(mine && old);
+    SOCKET first = mine.Release();
+    WSAAsyncSelect(first, wnd_, WM_SOCKET_STREAM, FD_READ | FD_CLOSE);
+    SOCKET udp = AddListenerOnAnyPort(false);
+    ASSERT_NE(udp, INVALID_SOCKET);
+    // Queued: a read and a second close for it (as the platform may post),
+    // and between them a datagram notification, which must stay in place.
+    PostMessageW(wnd_, WM_SOCKET_STREAM, first, FD_READ);
+    PostMessageW(wnd_, WM_SOCKET_DATAGRAM, udp, FD_READ);
+    PostMessageW(wnd_, WM_SOCKET_STREAM, first, FD_CLOSE);
+    // A close notification, handled now: the socket is closed at once.
+    HandleStreamEvent(wnd_, first, FD_CLOSE);
+    EXPECT_FALSE(Queued(wnd_, first));
+
+    // Nothing is pumped until the next socket, given the same handle
+    // (checked), is connected and registered as a waiting client's, with
+    // data already waiting.
+    OwnedSocket next(OpenSocket(true));
+    if (next.Get() != first) {
+        GTEST_SKIP() << "the platform did not hand out the closed handle again";
+    }
+    sockaddr_in to = MakeIpv4Address(htonl(INADDR_LOOPBACK), PortOf(server.Get()));
+    ASSERT_EQ(connect(next.Get(), reinterpret_cast<const sockaddr*>(&to), sizeof(to)), 0);
+    OwnedSocket peer(accept(server.Get(), nullptr, nullptr));
+    SendAll(peer.Get(), "fresh");
+    SetText(IDC_REPLY_TEXT, L"R");
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(next.Get(), &set);
+    timeval wait{5, 0};
+    ASSERT_EQ(select(0, &set, nullptr, nullptr, &wait), 1);
+    WSAAsyncSelect(next.Release(), wnd_, WM_SOCKET_STREAM, FD_READ | FD_CLOSE);
+
+    // The datagram notification kept its place before the new socket's read.
+    EXPECT_TRUE(WaitReceived(L"\r\nfresh")) << Received().c_str();
+    PeerRead got = ReadPeer(peer.Get(), 2, 300);
+    EXPECT_EQ(got.data, "R");  // one read, one reply
+    EXPECT_FALSE(got.closed);
+    SendAll(peer.Get(), "!");
+    EXPECT_TRUE(WaitReceived(L"\r\nfresh!"));
+    EXPECT_EQ(ReadPeer(peer.Get(), 1).data, "R");
+    EXPECT_TRUE(ReadPeer(old.Get(), 1).closed);
+}
+
+TEST_F(Listeners, RemovingAListenerDropsItsQueuedNotifications) {
+    SOCKET udp = AddListenerOnAnyPort(false);
+    ASSERT_NE(udp, INVALID_SOCKET);
+    PostMessageW(wnd_, WM_SOCKET_DATAGRAM, udp, FD_READ);
+    Click(IDC_REMOVE_ALL_LISTENERS);
+    PumpFor(200);
+    EXPECT_EQ(Received(), L"");
+}
+
+TEST_F(Listeners, AClosePostedWhileDataIsUnreadShowsItFirstWithoutAReply) {
+    OwnedSocket server = BoundPeer(true);
+    OwnedSocket mine = ConnectPeer(PortOf(server.Get()));
+    OwnedSocket peer = AcceptPeer(server.Get());
+    ASSERT_TRUE(mine && peer);
+    // Registered for closes only, as far as reads go it is left alone.
+    WSAAsyncSelect(mine.Get(), wnd_, WM_SOCKET_STREAM, FD_CLOSE);
+    SetText(IDC_REPLY_TEXT, L"R");
+    SendAll(peer.Get(), "last words");
+    ASSERT_TRUE(PumpUntil([&] { return Readable(mine.Get()); }, 5000));
+    shutdown(peer.Get(), SD_SEND);
+    SendMessageW(wnd_, WM_SOCKET_STREAM, mine.Release(), FD_CLOSE);
+    EXPECT_EQ(Received(), L"last words");
+    PeerRead got = ReadPeer(peer.Get(), 1);
+    EXPECT_EQ(got.data, "");
+    EXPECT_TRUE(got.closed);
+}
+
+}  // namespace
