@@ -335,11 +335,24 @@ def peers_that_reset_halfclose_or_vanish(ctx, app, fig):
     # Connect and vanish.
     for _ in range(ctx.counts["vanish"]):
         socket.create_connection(("127.0.0.1", port), timeout=5).close()
+    # A peer that keeps sending and never reads: the replies pile up until
+    # the program's sends would block; the window must not.
+    app.set(REPLY_TEXT, "r" * 1000)
+    slowest = 0
+    with socket.create_connection(("127.0.0.1", port), timeout=5) as s:
+        s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+        for i in range(400):
+            s.sendall(b"never reading %04d\r\n" % i)
+            if i % 50 == 0:
+                slowest = max(slowest, app.click(CLEAR_SEND, timeout=30))
+        check(received_contains(app, "never reading 0399", 30), "the non-reading peer's data not all shown")
+    app.set(REPLY_TEXT, "ok")
     check(no_close_wait(port), f"{close_wait_count(port)} connections left in CLOSE-WAIT")
     check(tcp_exchange(port, b"still there?", 2) == b"ok", "no reply after the faulty peers")
     check(app.alive(), "window not answering")
-    fig["faulty peers"] = (f"10 resets, 1 half-close (got {got}), {ctx.counts['vanish']} vanished; "
-                           "no CLOSE-WAIT, later clients answered")
+    fig["faulty peers"] = (f"10 resets, 1 half-close (got {got}), {ctx.counts['vanish']} vanished, "
+                           f"1 never reading (clicks meanwhile at most {slowest} ms); no CLOSE-WAIT, "
+                           "later clients answered")
     app.click(REMOVE_ALL)
 
 
@@ -637,6 +650,7 @@ def main():
                     if shared is None or not shared.alive():
                         shared = ctx.start()
                     app = shared
+                    app.click(CLEAR_RECV)  # the received text holds 30,000 characters at most
                 function(ctx, app, fig)
                 ok, why = True, ""
             except Exception as e:  # a scenario's failure must not stop the others
