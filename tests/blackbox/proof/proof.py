@@ -701,7 +701,7 @@ def main():
             if g != group:
                 group = g
                 print(f"== {g}", flush=True)
-                lines += [f"## {g}", ""]
+                lines += ["", f"## {g}", ""]
             fig = {}
             start = time.monotonic()
             app = None
