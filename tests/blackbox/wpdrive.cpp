@@ -10,8 +10,26 @@
 //   list ID         print each row of list box ID on a line
 //   escape          press Escape in the host field
 //   close           press the close box
+//   serve           read further commands from standard input, one a line,
+//                   so that one start of this program serves a whole script
 //
 // Text is printed as UTF-8. Exits 1 when no window was found.
+//
+// In serve mode every command gets exactly one line back, and texts travel
+// escaped (\\ \r \n \t) so that one line holds any text:
+//   set ID ESCAPED  -> "ok"
+//   click ID        -> "ok MS" (how long the window took to handle the click),
+//                      or "timeout" when it did not answer within 30 s
+//   text ID         -> the escaped text
+//   len ID          -> the text's length in characters
+//   list ID         -> the rows, escaped, joined by an escaped line feed
+//   postclick ID BOX -> "ok MS": posts the click into the window's queue, behind
+//                      whatever the window has waiting there (as a user's click
+//                      would wait), and times it until text box BOX is empty;
+//                      "timeout" after 30 s
+//   alive           -> "ok" when the window answers within 5 s, else "timeout"
+//   escape, close   -> "ok"
+// End of input ends the program.
 #include <windows.h>
 
 #include <cstdio>
@@ -56,6 +74,130 @@ BOOL CALLBACK MatchWindow(HWND wnd, LPARAM param) {
     }
     search->found = wnd;
     return FALSE;
+}
+
+std::string Utf8(const std::wstring& w) {
+    int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+    std::string s(n, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr, nullptr);
+    return s;
+}
+
+std::wstring Wide(const std::string& s) {
+    int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+    std::wstring w(n, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
+    return w;
+}
+
+std::wstring Escape(const std::wstring& w) {
+    std::wstring out;
+    for (wchar_t c : w) {
+        switch (c) {
+        case L'\\': out += L"\\\\"; break;
+        case L'\r': out += L"\\r"; break;
+        case L'\n': out += L"\\n"; break;
+        case L'\t': out += L"\\t"; break;
+        default: out += c; break;
+        }
+    }
+    return out;
+}
+
+std::wstring Unescape(const std::wstring& w) {
+    std::wstring out;
+    for (size_t i = 0; i < w.size(); ++i) {
+        if (w[i] != L'\\' || i + 1 == w.size()) {
+            out += w[i];
+            continue;
+        }
+        wchar_t c = w[++i];
+        out += c == L'r' ? L'\r' : c == L'n' ? L'\n' : c == L't' ? L'\t' : c;
+    }
+    return out;
+}
+
+void Reply(const std::wstring& line) {
+    std::string s = Utf8(line);
+    s += '\n';
+    fwrite(s.data(), 1, s.size(), stdout);
+    fflush(stdout);
+}
+
+bool ReadLine(std::string& line) {
+    line.clear();
+    char chunk[65536];
+    while (fgets(chunk, sizeof chunk, stdin)) {
+        line += chunk;
+        if (!line.empty() && line.back() == '\n') {
+            line.pop_back();
+            if (!line.empty() && line.back() == '\r') {
+                line.pop_back();
+            }
+            return true;
+        }
+    }
+    return !line.empty();
+}
+
+// One command of serve mode; false when the command is not known.
+bool Serve(HWND wnd, const std::wstring& command, const std::wstring& rest) {
+    int id = _wtoi(rest.c_str());
+    HWND c = GetDlgItem(wnd, id);
+    DWORD_PTR result = 0;
+    if (command == L"set") {
+        size_t space = rest.find(L' ');
+        std::wstring text = space == std::wstring::npos ? L"" : Unescape(rest.substr(space + 1));
+        SendMessageTimeoutW(c, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), SMTO_NORMAL, 30000, &result);
+        Reply(L"ok");
+    } else if (command == L"click") {
+        ULONGLONG start = GetTickCount64();
+        bool answered = SendMessageTimeoutW(c, BM_CLICK, 0, 0, SMTO_NORMAL, 30000, &result) != 0;
+        Reply(answered ? L"ok " + std::to_wstring(GetTickCount64() - start) : L"timeout");
+    } else if (command == L"text") {
+        Reply(Escape(WindowText(c)));
+    } else if (command == L"len") {
+        SendMessageTimeoutW(c, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, 30000, &result);
+        Reply(std::to_wstring(result));
+    } else if (command == L"list") {
+        std::wstring rows;
+        SendMessageTimeoutW(c, LB_GETCOUNT, 0, 0, SMTO_NORMAL, 30000, &result);
+        for (DWORD_PTR row = 0; row < result; ++row) {
+            wchar_t item[64] = {};
+            DWORD_PTR length = 0;
+            SendMessageTimeoutW(c, LB_GETTEXTLEN, row, 0, SMTO_NORMAL, 30000, &length);
+            if (length < 64) {
+                SendMessageTimeoutW(c, LB_GETTEXT, row, reinterpret_cast<LPARAM>(item), SMTO_NORMAL, 30000, &length);
+            }
+            rows += (row ? L"\n" : L"") + std::wstring(item);
+        }
+        Reply(Escape(rows));
+    } else if (command == L"postclick") {
+        HWND box = GetDlgItem(wnd, _wtoi(rest.substr(rest.find(L' ') + 1).c_str()));
+        ULONGLONG start = GetTickCount64();
+        PostMessageW(c, BM_CLICK, 0, 0);
+        bool emptied = false;
+        while (!emptied && GetTickCount64() - start < 30000) {
+            emptied = SendMessageTimeoutW(box, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, 30000, &result) && result == 0;
+            if (!emptied) {
+                Sleep(5);  // polling another process's window: nothing to pump
+            }
+        }
+        Reply(emptied ? L"ok " + std::to_wstring(GetTickCount64() - start) : L"timeout");
+    } else if (command == L"alive") {
+        bool answered = SendMessageTimeoutW(wnd, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &result) != 0;
+        Reply(answered ? L"ok" : L"timeout");
+    } else if (command == L"escape") {
+        PostMessageW(GetDlgItem(wnd, IDC_HOST), WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+        PostMessageW(GetDlgItem(wnd, IDC_HOST), WM_KEYUP, VK_ESCAPE, 0xC0010001);
+        Reply(L"ok");
+    } else if (command == L"close") {
+        PostMessageW(wnd, WM_SYSCOMMAND, SC_CLOSE, 0);
+        Reply(L"ok");
+    } else {
+        return false;
+    }
+    return true;
 }
 
 void PrintUtf8(const std::wstring& w) {
@@ -116,6 +258,16 @@ int wmain(int argc, wchar_t** argv) {
             PostMessageW(GetDlgItem(wnd, IDC_HOST), WM_KEYUP, VK_ESCAPE, 0xC0010001);
         } else if (command == L"close") {
             PostMessageW(wnd, WM_SYSCOMMAND, SC_CLOSE, 0);
+        } else if (command == L"serve") {
+            std::string line;
+            while (ReadLine(line)) {
+                std::wstring w = Wide(line);
+                size_t space = w.find(L' ');
+                std::wstring rest = space == std::wstring::npos ? L"" : w.substr(space + 1);
+                if (!Serve(wnd, w.substr(0, space), rest)) {
+                    Reply(L"error");
+                }
+            }
         } else {
             fprintf(stderr, "wpdrive: cannot read '%ls'\n", argv[i]);
             return 2;
