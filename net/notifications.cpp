@@ -6,6 +6,20 @@
 #include "platform/text_codec.h"
 #include "resources/resource.h"
 
+namespace {
+
+// A close notification can name a live connection: when a peer resets before
+// its connection is accepted, the platform may drop that connection yet leave
+// its close notification queued, and the next accepted connection gets the
+// same handle value. A connection whose peer has closed or reset reports that
+// on a receive; a live one with nothing waiting says it would block.
+bool StillConnected(SOCKET s) {
+    char byte;
+    return recv(s, &byte, 1, MSG_PEEK) == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK;
+}
+
+}  // namespace
+
 void HandleStreamEvent(HWND wnd, SOCKET s, WORD event) {
     switch (event) {
     case FD_READ:
@@ -20,12 +34,23 @@ void HandleStreamEvent(HWND wnd, SOCKET s, WORD event) {
         accept(s, reinterpret_cast<sockaddr*>(&peer), &length);
         break;
     }
-    case FD_CLOSE:
-        // The close may be posted while data is still unread: show it first,
-        // as a read does, but send no reply to a peer that has gone.
-        AppendReceived(wnd, s, false);
-        CloseChannelSocket(wnd, s);
+    case FD_CLOSE: {
+        // The close may be posted while data is still unread: show all of it
+        // first, as reads do, and answer it as a read would, since a peer that
+        // only shut down its sending side still waits for the reply.
+        bool drained = false;
+        while (AppendReceived(wnd, s, false)) {
+            drained = true;
+        }
+        if (drained) {
+            SendReply(wnd, s);
+        }
+        // Not this connection's close (see StillConnected): keep it.
+        if (!StillConnected(s)) {
+            CloseChannelSocket(wnd, s);
+        }
         break;
+    }
     default:
         break;
     }

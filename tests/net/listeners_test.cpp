@@ -148,12 +148,19 @@ TEST_F(Listeners, NotificationsQueuedForAClosedSocketNeverReachTheNextOneWithIts
     WSAAsyncSelect(first, wnd_, WM_SOCKET_STREAM, FD_READ | FD_CLOSE);
     SOCKET udp = AddListenerOnAnyPort(false);
     ASSERT_NE(udp, INVALID_SOCKET);
+    // The peer closes (waited for without pumping: nothing may be handled yet).
+    closesocket(old.Release());
+    fd_set closed;
+    FD_ZERO(&closed);
+    FD_SET(first, &closed);
+    timeval patience{5, 0};
+    ASSERT_EQ(select(0, &closed, nullptr, nullptr, &patience), 1);
     // Queued: a read and a second close for it (as the platform may post),
     // and between them a datagram notification, which must stay in place.
     PostMessageW(wnd_, WM_SOCKET_STREAM, first, Tagged(FD_READ));
     PostMessageW(wnd_, WM_SOCKET_DATAGRAM, udp, Tagged(FD_READ));
     PostMessageW(wnd_, WM_SOCKET_STREAM, first, Tagged(FD_CLOSE));
-    // A close notification, handled now: the socket is closed at once.
+    // Its close notification, handled now: the socket is closed at once.
     HandleStreamEvent(wnd_, first, FD_CLOSE);
     EXPECT_FALSE(Queued(wnd_, first));
 
@@ -184,7 +191,6 @@ TEST_F(Listeners, NotificationsQueuedForAClosedSocketNeverReachTheNextOneWithIts
     SendAll(peer.Get(), "!");
     EXPECT_TRUE(WaitReceived(L"\r\nfresh!"));
     EXPECT_EQ(ReadPeer(peer.Get(), 1).data, "R");
-    EXPECT_TRUE(ReadPeer(old.Get(), 1).closed);
 }
 
 TEST_F(Listeners, RemovingAListenerDropsItsQueuedNotifications) {
@@ -195,7 +201,7 @@ TEST_F(Listeners, RemovingAListenerDropsItsQueuedNotifications) {
     EXPECT_FALSE(Queued(wnd_, udp));
 }
 
-TEST_F(Listeners, AClosePostedWhileDataIsUnreadShowsItFirstWithoutAReply) {
+TEST_F(Listeners, AClosePostedWhileDataIsUnreadShowsItAndAnswersAHalfClosedPeer) {
     OwnedSocket server = BoundPeer(true);
     OwnedSocket mine = ConnectPeer(PortOf(server.Get()));
     OwnedSocket peer = AcceptPeer(server.Get());
@@ -208,9 +214,25 @@ TEST_F(Listeners, AClosePostedWhileDataIsUnreadShowsItFirstWithoutAReply) {
     shutdown(peer.Get(), SD_SEND);
     SendMessageW(wnd_, WM_SOCKET_STREAM, mine.Release(), FD_CLOSE);
     EXPECT_EQ(Received(), L"last words");
-    PeerRead got = ReadPeer(peer.Get(), 1);
-    EXPECT_EQ(got.data, "");
+    PeerRead got = ReadPeer(peer.Get(), 2);
+    EXPECT_EQ(got.data, "R");
     EXPECT_TRUE(got.closed);
+}
+
+TEST_F(Listeners, ACloseNotificationForALiveConnectionLeavesItOpen) {
+    // As when a reset peer's close notification outlives it and the next
+    // connection got its handle value.
+    OwnedSocket server = BoundPeer(true);
+    OwnedSocket mine = ConnectPeer(PortOf(server.Get()));
+    OwnedSocket peer = AcceptPeer(server.Get());
+    ASSERT_TRUE(mine && peer);
+    SOCKET live = mine.Release();
+    WSAAsyncSelect(live, wnd_, WM_SOCKET_STREAM, FD_READ | FD_CLOSE);
+    SetText(IDC_REPLY_TEXT, L"R");
+    SendMessageW(wnd_, WM_SOCKET_STREAM, live, FD_CLOSE);
+    SendAll(peer.Get(), "still here");
+    EXPECT_TRUE(WaitReceived(L"still here"));
+    EXPECT_EQ(ReadPeer(peer.Get(), 1).data, "R");
 }
 
 }  // namespace

@@ -41,19 +41,7 @@ def scenario(group, fresh=False):
 
 # Scenarios expected to fail because of a known fault in the program; each
 # maps to the reason, printed when it fails (and reported as fixed when it passes).
-KNOWN_FAULTS = {
-    "click_within_a_second_during_flood":
-        "often, under the test run's load, a click waits about a second or more: "
-        "AppendReceived (net/received_log.cpp) drains until the socket is empty, a flood keeps it "
-        "filled, and under Wine each append to the received text costs milliseconds, so one read "
-        "notification holds the window; a bound on chunks per notification (32 kept the slowest click "
-        "under 200 ms; the platform posts a new read notification for what is left) keeps it answering",
-    "connections_after_reset_peers_keep_working":
-        "when a peer resets before its connection is accepted, Wine's accept discards that connection, "
-        "yet a close notification for the handle it had given it is still queued; the next accepted "
-        "connection gets the same handle value and HandleStreamEvent (net/notifications.cpp, FD_CLOSE) "
-        "closes it although it is alive (its recv says would-block)",
-}
+KNOWN_FAULTS = {}
 
 
 class Context:
