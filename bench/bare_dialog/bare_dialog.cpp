@@ -1,7 +1,9 @@
 // The yardstick for the program's start-up: the least a dialog program can do.
 // It shows one small modal dialog from its own template, built with the same
 // compiler, options and manifest as wirepad.exe, and ends when it is closed.
-// No networking, no satellite probe, no icon.
+// No networking, no satellite probe, no icon. (Built a second time with the
+// program's own resources, IDD_MAIN being the same number, it shows the
+// program's window with none of the program's code.)
 #include <windows.h>
 #include <commctrl.h>
 
