@@ -28,6 +28,15 @@ function(wirepad_apply_options target)
     endif()
 endfunction()
 
+# Code that throws nothing and asks no type at run time: without this, the
+# unwinding its RAII helpers need pulls the C++ runtime's exception machinery
+# (and its name demangler) into the executable, five times its size.
+function(wirepad_plain_code target)
+    if(NOT MSVC)
+        target_compile_options(${target} PRIVATE -fno-exceptions -fno-rtti)
+    endif()
+endfunction()
+
 # A program whose entry is wWinMain or wmain (UTF-16 arguments).
 function(wirepad_gui_entry target)
     if(NOT MSVC)
