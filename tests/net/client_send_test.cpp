@@ -61,7 +61,7 @@ TEST_F(ClientSend, FailedSendsLeaveTheReceivedTextAsItWas) {
     SetPort(IDC_PORT, FreePort());  // nobody listening
     Click(IDC_SEND_TCP_NOWAIT);
     EXPECT_EQ(Received(), L"keep");
-    SetText(IDC_HOST, L"no-such-host.invalid");
+    SetText(IDC_HOST, L"a..b");  // fails in the resolver itself: no name-server query
     Click(IDC_SEND_UDP);
     EXPECT_EQ(Received(), L"keep");
 }

@@ -506,14 +506,15 @@ def window_closed_while_traffic_flows(ctx, app, fig):
 def unresolvable_and_unreachable_hosts(ctx, app, fig):
     closed = free_port()
     figures = []
-    for host, port in (("no-such-host.invalid", 80), ("127.0.0.1", closed), ("192.0.2.1", 9),
-                       ("999.1.1.1", 80)):
+    # Names that fail inside the resolver itself: a test sends nothing beyond
+    # 127.0.0.1, not even a name-server query.
+    for host, port in (("a..b", 80), ("127.0.0.1", closed), ("999.1.1.1", 80)):
         app.set(HOST, host)
         app.set(PORT, str(port))
         app.set(SEND_TEXT, "never sent")
         app.set(RECV_TEXT, "unchanged")
         ms = max(app.click(SEND_TCP_WAIT, timeout=150), app.click(SEND_TCP_NOWAIT, timeout=150))
-        if host.endswith("invalid") or host.startswith("999"):
+        if host != "127.0.0.1":
             ms = max(ms, app.click(SEND_UDP, timeout=150))
         check(app.text(RECV_TEXT) == "unchanged", f"{host}:{port} changed the received text")
         check(app.text(SEND_TEXT) == "never sent" and app.rows() == [], f"{host}:{port} changed the window")
