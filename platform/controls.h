@@ -21,7 +21,8 @@ void ClearControl(HWND wnd, int id);
 
 // Adds text after whatever the box holds, whatever the user had selected, and
 // leaves the caret after it. Obeys the box's text limit, which the program
-// leaves at the platform's default: what would go beyond it is cut off.
+// leaves at the platform's default: what would go beyond it is cut off, and
+// nothing is added to a full box.
 void AppendToTextBox(HWND box, const wchar_t* text);
 
 // Leading blanks skipped, decimal digits read as an unsigned 32-bit value; 0
