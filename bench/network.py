@@ -22,6 +22,7 @@ import tempfile
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.dont_write_bytecode = True  # leave no caches in the source tree
 sys.path.insert(0, os.path.join(ROOT, "tests", "blackbox", "proof"))
 
 import wirepad as wp  # noqa: E402  (the black-box helpers: the program under Wine, peers, ports)
