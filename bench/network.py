@@ -392,7 +392,7 @@ def report(results, memory, notes, count):
     if any("MISSED" in v for v in verdicts):
         lines += ["Beyond the floor's work, Wirepad appends every chunk it reads to its received-text box "
                   "(select the end, replace the selection); that append in the shown box is where the "
-                  "difference goes, and it stays costly once the box has reached its limit and drops the text."]
+                  "difference goes until the box reaches its limit, after which nothing more is appended."]
     shown = notes.get("http_shown", [])
     if shown:
         lines += [f"Characters in Wirepad's received-text box after the requests: {runs(shown)}."]
