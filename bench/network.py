@@ -35,34 +35,6 @@ CONCURRENCY = (1, 64)
 
 # --- processes ------------------------------------------------------------------
 
-def find_pid(*needles):
-    """The Wine process whose command line holds every needle (not the launcher script)."""
-    for pid in os.listdir("/proc"):
-        if not pid.isdigit():
-            continue
-        try:
-            with open(f"/proc/{pid}/cmdline", "rb") as f:
-                cmd = f.read().replace(b"\0", b" ").decode("utf-8", "replace")
-        except OSError:
-            continue
-        if all(n in cmd for n in needles) and "wine-exec" not in cmd \
-                and not cmd.startswith(("bash", "/bin/bash", "timeout")):
-            return int(pid)
-    return None
-
-
-def peak_rss_kib(pid):
-    """Peak resident size of the process so far (VmHWM), in KiB."""
-    try:
-        with open(f"/proc/{pid}/status") as f:
-            for line in f:
-                if line.startswith("VmHWM:"):
-                    return int(line.split()[1])
-    except (OSError, TypeError):
-        pass
-    return 0
-
-
 def wait_listening(port, timeout=30.0):
     ok = wp.wait_for(lambda: any(s == "LISTEN" for s, _, _ in wp.sockets("tcp", port)), timeout, 0.05)
     wp.check(ok, f"nothing listens on port {port}")
@@ -86,10 +58,10 @@ class Floor:
         wait_listening(tcp_port)
         if udp_port:
             wait_bound_udp(udp_port)
-        self.pid = wp.wait_for(lambda: find_pid("bench_floor.exe", str(tcp_port)), 10)
+        self.pid = wp.wait_for(lambda: wp.find_wine_pid("bench_floor.exe", str(tcp_port)), 10)
 
     def peak_kib(self):
-        return peak_rss_kib(self.pid)
+        return wp.status_kib(self.pid, "VmHWM")
 
     def stop(self):
         if self.pid:
@@ -125,7 +97,7 @@ class Program:
             raise
 
     def peak_kib(self):
-        return peak_rss_kib(self.app.pid)
+        return wp.status_kib(self.app.pid, "VmHWM")
 
     def stop(self):
         self.app.stop()

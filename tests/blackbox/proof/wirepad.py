@@ -102,6 +102,36 @@ def tcp_exchange(port, data, expect, timeout=5.0):
         return read_exactly(s, expect, timeout)
 
 
+def find_wine_pid(*needles, exclude=()):
+    """The Wine process whose command line holds every needle (case-insensitive)
+    and none of `exclude`; never the launcher script or a shell around it."""
+    for pid in os.listdir("/proc"):
+        if not pid.isdigit():
+            continue
+        try:
+            with open(f"/proc/{pid}/cmdline", "rb") as f:
+                cmd = f.read().replace(b"\0", b" ").decode("utf-8", "replace")
+        except OSError:
+            continue
+        low = cmd.lower()
+        if all(n.lower() in low for n in needles) and not any(x in cmd for x in exclude) \
+                and "wine-exec" not in cmd and not cmd.startswith(("bash", "/bin/bash", "timeout")):
+            return int(pid)
+    return None
+
+
+def status_kib(pid, field):
+    """A size field of /proc/PID/status (VmRSS, VmHWM, ...) in KiB; 0 when unknown."""
+    try:
+        with open(f"/proc/{pid}/status") as f:
+            for line in f:
+                if line.startswith(field + ":"):
+                    return int(line.split()[1])
+    except (OSError, TypeError):
+        pass
+    return 0
+
+
 def read_exactly(s, count, timeout):
     got = b""
     deadline = time.monotonic() + timeout
@@ -220,28 +250,10 @@ class Wirepad:
 
     # --- the process ------------------------------------------------------
     def _find_pid(self):
-        for pid in os.listdir("/proc"):
-            if not pid.isdigit():
-                continue
-            try:
-                with open(f"/proc/{pid}/cmdline", "rb") as f:
-                    cmd = f.read().replace(b"\0", b" ").decode("utf-8", "replace")
-            except OSError:
-                continue
-            if self.name in cmd and "wirepad.exe" in cmd.lower() and "wpdrive" not in cmd \
-                    and "wine-exec" not in cmd and not cmd.startswith(("bash", "/bin/bash")):
-                return int(pid)
-        return None
+        return find_wine_pid(self.name, "wirepad.exe", exclude=("wpdrive",))
 
     def rss_kib(self):
-        try:
-            with open(f"/proc/{self.pid}/status") as f:
-                for line in f:
-                    if line.startswith("VmRSS:"):
-                        return int(line.split()[1])
-        except (OSError, TypeError):
-            pass
-        return 0
+        return status_kib(self.pid, "VmRSS")
 
     def add_listener(self, tcp, port):
         self.set(LISTEN_PORT, str(port))
