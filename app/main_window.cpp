@@ -88,10 +88,8 @@ INT_PTR CALLBACK MainDlgProc(HWND wnd, UINT message, WPARAM wParam, LPARAM lPara
     // Reported handled, so the dialog manager never reads them as
     // DM_SETDEFID or DM_REPOSITION.
     case WM_SOCKET_STREAM:
-        HandleStreamEvent(wnd, static_cast<SOCKET>(wParam), WSAGETSELECTEVENT(lParam));
-        return TRUE;
     case WM_SOCKET_DATAGRAM:
-        HandleDatagramEvent(wnd, static_cast<SOCKET>(wParam));
+        HandleSocketNotifications(wnd, message, wParam, lParam);
         return TRUE;
     default:
         return FALSE;

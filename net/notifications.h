@@ -6,6 +6,14 @@
 #include <winsock2.h>
 #include <windows.h>
 
+// The window's handler for both notification messages. After the one it was
+// given it goes on with the notifications queued behind it, in queue order,
+// and with those arriving while it works, for a few milliseconds at most:
+// the received text is drawn once for all of them instead of once for each.
+// A click, a key or any other message waiting ends the run.
+void HandleSocketNotifications(HWND wnd, UINT message, WPARAM wParam, LPARAM lParam);
+
+// One notification by itself.
 void HandleStreamEvent(HWND wnd, SOCKET s, WORD event);
 void HandleDatagramEvent(HWND wnd, SOCKET s);
 

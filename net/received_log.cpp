@@ -1,40 +1,125 @@
 #include "net/received_log.h"
 
 #include "platform/controls.h"
-#include "platform/text_codec.h"
 #include "resources/resource.h"
 
 namespace {
 
-// A flood keeps a socket full, and each append costs the edit control real
-// time, so one notification reads at most this many chunks; the platform posts
-// a new read notification for what is left, and clicks get their turn between.
+// A flood keeps a socket full, so one notification reads at most this many
+// chunks; the platform posts a new read notification for what is left, and
+// clicks get their turn between.
 const int kChunksPerNotification = 32;
+const int kChunkBytes = 1023;
+// Room for one whole notification's text, its CR LF included.
+const int kPendingCharacters = kChunksPerNotification * kChunkBytes + 2;
+
+DrainEnd EndOfFailedReceive(int error) {
+    switch (error) {
+    case WSAEWOULDBLOCK:
+        return DrainEnd::kNothingWaiting;
+    case WSAENOTCONN:
+    case WSAENOTSOCK:
+        return DrainEnd::kNotConnected;
+    default:
+        return DrainEnd::kFailed;
+    }
+}
 
 }  // namespace
 
-bool AppendReceived(HWND wnd, SOCKET s, bool addLineBreak) {
-    HWND box = GetDlgItem(wnd, IDC_RECV_TEXT);
-    bool received = false;
-    char buffer[1024];
-    ZeroedBlock shown;  // the last chunk's text; the next chunk replaces it
+ReceivedLog::ReceivedLog(HWND wnd) : box_(GetDlgItem(wnd, IDC_RECV_TEXT)) {}
+
+ReceivedLog::~ReceivedLog() {
+    Show();
+    if (suspended_) {
+        ResumeRedraw(box_);
+    }
+}
+
+// Whether the box can take more than what is collected. Text past its limit
+// would be cut by the box anyway, so it is not converted at all; whatever is
+// collected while there is room is inserted whole and the box cuts it exactly
+// where appending chunk by chunk would.
+bool ReceivedLog::HasRoom() const {
+    LRESULT length = SendMessageW(box_, WM_GETTEXTLENGTH, 0, 0);
+    return SendMessageW(box_, EM_GETLIMITTEXT, 0, 0) > length + used_;
+}
+
+DrainResult ReceivedLog::Drain(SOCKET s, bool addLineBreak) {
+    DrainResult result;
+    bool room = HasRoom();
+    char buffer[kChunkBytes + 1];
+    wchar_t wide[kChunkBytes + 1];
     for (int chunk = 0; chunk < kChunksPerNotification; ++chunk) {
-        // Zeroed each time and one byte short, so the chunk always ends in a zero.
-        ZeroMemory(buffer, sizeof(buffer));
-        int got = recv(s, buffer, sizeof(buffer) - 1, 0);
-        if (got == 0 || got == SOCKET_ERROR) {
-            break;  // peer closed, an empty datagram, nothing more waiting, or an error
+        int got = recv(s, buffer, kChunkBytes, 0);
+        if (got == 0) {
+            result.end = DrainEnd::kPeerClosed;  // or an empty datagram
+            break;
         }
-        received = true;
-        // Shown up to the first zero byte; each chunk is converted on its own.
-        shown = ConvertFromAnsi(buffer, lstrlenA(buffer));
-        if (!shown) {
-            break;  // memory is short: leave the rest for the next read notification
+        if (got == SOCKET_ERROR) {
+            result.end = EndOfFailedReceive(WSAGetLastError());
+            break;
         }
-        AppendToTextBox(box, shown.Wide());
+        result.received = true;
+        if (!room) {
+            continue;  // a full box shows nothing more; the data is still read
+        }
+        // Shown up to the first zero byte; each chunk is converted on its own,
+        // and n bytes never make more than n characters.
+        buffer[got] = '\0';
+        int n = lstrlenA(buffer);
+        int converted = n > 0 ? MultiByteToWideChar(CP_ACP, 0, buffer, n, wide, n) : 0;
+        Add(wide, converted);
+        room = HasRoom();
     }
-    if (addLineBreak) {
-        AppendToTextBox(box, L"\r\n");
+    // Once per drain, whether or not anything came.
+    if (addLineBreak && room) {
+        Add(L"\r\n", 2);
     }
-    return received;
+    return result;
+}
+
+void ReceivedLog::Add(const wchar_t* text, int n) {
+    if (n <= 0) {
+        return;
+    }
+    if (!pending_) {
+        pending_ = AllocateWideText(kPendingCharacters);
+    }
+    if (pending_ && used_ + n > kPendingCharacters) {
+        Show();  // only when one handler drains several notifications' worth
+    }
+    if (!pending_) {
+        // Memory is short: no collecting, each piece goes in by itself.
+        wchar_t piece[kChunkBytes + 1];
+        int count = n < kChunkBytes ? n : kChunkBytes;
+        CopyMemory(piece, text, static_cast<SIZE_T>(count) * sizeof(wchar_t));
+        piece[count] = L'\0';
+        Insert(piece);
+        return;
+    }
+    CopyMemory(pending_.Wide() + used_, text, static_cast<SIZE_T>(n) * sizeof(wchar_t));
+    used_ += n;
+}
+
+void ReceivedLog::Show() {
+    if (used_ == 0 || !pending_) {
+        return;
+    }
+    pending_.Wide()[used_] = L'\0';
+    Insert(pending_.Wide());
+}
+
+void ReceivedLog::Insert(const wchar_t* text) {
+    if (!suspended_) {
+        SuspendRedraw(box_);
+        suspended_ = true;
+    }
+    AppendToTextBox(box_, text);
+    used_ = 0;
+}
+
+bool AppendReceived(HWND wnd, SOCKET s, bool addLineBreak) {
+    ReceivedLog log(wnd);
+    return log.Drain(s, addLineBreak).received;
 }

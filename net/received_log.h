@@ -1,11 +1,60 @@
 // The received-text box as one running log of everything that arrives on any
 // socket: the waiting client, accepted connections and UDP listeners.
+//
+// Each chunk received is converted on its own and cut at its first zero byte,
+// and each datagram notification ends with one CR LF, exactly as if every
+// chunk were appended by itself; but the edit control is asked to insert only
+// once per Show(), and the box does not draw while a handler is putting text
+// in: it draws once, whole, when the handler is done.
 #pragma once
 
 #include <winsock2.h>
 #include <windows.h>
 
-// Moves everything the socket has waiting into the received-text box, chunk by
-// chunk; with addLineBreak, one CR LF follows (datagram listeners). Returns
-// true when at least one chunk was received.
+#include "platform/memory_block.h"
+
+// What the last receive of a drain said.
+enum class DrainEnd {
+    kPeerClosed,      // 0: the peer closed (or an empty datagram)
+    kNothingWaiting,  // would block: a live connection with nothing more to read
+    kNotConnected,    // the handle is no connection: a listener, or no socket at all
+    kFailed,          // any other error: a reset, an abort, a datagram too long
+    kChunkLimit,      // stopped after the most chunks one notification reads
+};
+
+struct DrainResult {
+    bool received = false;  // at least one chunk came
+    DrainEnd end = DrainEnd::kChunkLimit;
+};
+
+// Lives within one handler: what it collects is shown by Show() or, at the
+// latest, when it goes; the box draws again when it goes.
+class ReceivedLog {
+public:
+    explicit ReceivedLog(HWND wnd);
+    ~ReceivedLog();
+    ReceivedLog(const ReceivedLog&) = delete;
+    ReceivedLog& operator=(const ReceivedLog&) = delete;
+
+    // Moves what the socket has waiting (at most one notification's worth of
+    // chunks) into the log; with addLineBreak, one CR LF follows.
+    DrainResult Drain(SOCKET s, bool addLineBreak);
+
+    // Puts everything collected into the box with one insertion.
+    void Show();
+
+private:
+    bool HasRoom() const;
+    void Add(const wchar_t* text, int n);
+    void Insert(const wchar_t* text);
+
+    HWND box_;
+    ZeroedBlock pending_;  // collected text, not yet in the box
+    int used_ = 0;
+    bool suspended_ = false;  // the box's redraw is off until this log goes
+};
+
+// One drain shown at once: everything the socket has waiting, with one CR LF
+// after it when addLineBreak is set. Returns true when at least one chunk was
+// received.
 bool AppendReceived(HWND wnd, SOCKET s, bool addLineBreak);

@@ -28,6 +28,23 @@ void AppendToTextBox(HWND box, const wchar_t* text) {
     SendMessageW(box, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text));
 }
 
+// The message goes to the control first, for its own bookkeeping, then to the
+// default window procedure, which clears or sets the visible state without
+// hiding or showing the window: some edit controls never pass it on.
+void SuspendRedraw(HWND box) {
+    SendMessageW(box, WM_SETREDRAW, FALSE, 0);
+    DefWindowProcW(box, WM_SETREDRAW, FALSE, 0);
+}
+
+void ResumeRedraw(HWND box) {
+    SendMessageW(box, WM_SETREDRAW, TRUE, 0);
+    DefWindowProcW(box, WM_SETREDRAW, TRUE, 0);
+    // Drawn now rather than when the window is next idle: under a steady
+    // stream the window may not be idle before the next suspension, which
+    // would drop the pending redraw.
+    RedrawWindow(box, nullptr, nullptr, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE | RDW_UPDATENOW);
+}
+
 UINT ReadControlNumber(HWND wnd, int id) {
     return GetDlgItemInt(wnd, id, nullptr, FALSE);
 }

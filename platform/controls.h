@@ -25,6 +25,13 @@ void ClearControl(HWND wnd, int id);
 // nothing is added to a full box.
 void AppendToTextBox(HWND box, const wchar_t* text);
 
+// A shown edit control redraws its scroll bar at once on every insertion,
+// which under some window systems costs milliseconds each time. Between these
+// two calls the box keeps its text and takes insertions but draws nothing;
+// ResumeRedraw draws it once, whole, frame and scroll bar included.
+void SuspendRedraw(HWND box);
+void ResumeRedraw(HWND box);
+
 // Leading blanks skipped, decimal digits read as an unsigned 32-bit value; 0
 // when there is no number or it is beyond 32 bits.
 UINT ReadControlNumber(HWND wnd, int id);

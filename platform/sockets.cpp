@@ -14,24 +14,7 @@ sockaddr_in MakeIpv4Address(ULONG address, UINT port) {
 
 void CloseRegisteredSocket(HWND wnd, SOCKET s, UINT firstMessage, UINT lastMessage) {
     WSAAsyncSelect(s, wnd, 0, 0);
-    // A marker behind everything queued so far: the notifications kept are
-    // posted again behind it, so the pass ends when the marker comes back and
-    // needs no memory of its own. No notification names INVALID_SOCKET.
-    const LPARAM kMarker = 0x57504D4B;
-    if (PostMessageW(wnd, firstMessage, static_cast<WPARAM>(INVALID_SOCKET), kMarker)) {
-        MSG msg;
-        // No PM_QS_POSTMESSAGE filter: under Wine it lets the pass stop short
-        // now and then, leaving stale notifications queued. The only messages
-        // dispatched during the pass are ones other threads send, which read
-        // the window and never close sockets.
-        while (PeekMessageW(&msg, wnd, firstMessage, lastMessage, PM_REMOVE)) {
-            if (msg.wParam == static_cast<WPARAM>(INVALID_SOCKET) && msg.lParam == kMarker) {
-                break;
-            }
-            if (msg.wParam != static_cast<WPARAM>(s)) {
-                PostMessageW(wnd, msg.message, msg.wParam, msg.lParam);
-            }
-        }
-    }
+    SiftQueuedNotifications(wnd, firstMessage, lastMessage,
+                            [s](const MSG& msg) { return msg.wParam != static_cast<WPARAM>(s); });
     closesocket(s);
 }

@@ -41,6 +41,34 @@ SOCKET OpenSocket(bool useTcp);
 // `port` put into network order.
 sockaddr_in MakeIpv4Address(ULONG address, UINT port);
 
+// Takes every notification in [firstMessage, lastMessage] now queued for `wnd`
+// off the queue once, in order, and posts again those for which keep(msg) is
+// true, so that they keep their order. A marker posted behind them ends the
+// pass, which needs no memory of its own. Returns false, having looked at
+// nothing, when the marker cannot be posted.
+//
+// No PM_QS_POSTMESSAGE filter: under Wine it lets the pass stop short now and
+// then, leaving notifications queued. The only messages dispatched during the
+// pass are ones other threads send.
+template <typename Keep>
+bool SiftQueuedNotifications(HWND wnd, UINT firstMessage, UINT lastMessage, Keep keep) {
+    // No notification names INVALID_SOCKET.
+    const LPARAM kMarker = 0x57504D4B;
+    if (!PostMessageW(wnd, firstMessage, static_cast<WPARAM>(INVALID_SOCKET), kMarker)) {
+        return false;
+    }
+    MSG msg;
+    while (PeekMessageW(&msg, wnd, firstMessage, lastMessage, PM_REMOVE)) {
+        if (msg.wParam == static_cast<WPARAM>(INVALID_SOCKET) && msg.lParam == kMarker) {
+            break;
+        }
+        if (keep(msg)) {
+            PostMessageW(wnd, msg.message, msg.wParam, msg.lParam);
+        }
+    }
+    return true;
+}
+
 // Closes a socket registered for notifications on `wnd` so that nothing
 // already queued for it can reach whatever socket next gets the same handle
 // value: cancels the registration, drops the notifications in

@@ -10,6 +10,13 @@ namespace {
 
 using Listeners = NetTest;
 
+std::wstring WithoutEmptyLines(std::wstring text) {
+    for (size_t at; (at = text.find(L"\r\n\r\n")) != std::wstring::npos;) {
+        text.erase(at, 2);
+    }
+    return text;
+}
+
 TEST_F(Listeners, RowsShowTheWholeValueReadWhileTheLowBitsAreBound) {
     u_short port = FreePort();
     SetPort(IDC_LISTEN_PORT, port);
@@ -138,23 +145,31 @@ bool Queued(HWND wnd, SOCKET s) {
     return tagged;
 }
 
-TEST_F(Listeners, NotificationsQueuedForAClosedSocketNeverReachTheNextOneWithItsHandle) {
-    // A connection on the stream channel, as a waiting client's.
-    OwnedSocket server = BoundPeer(true);
-    OwnedSocket mine = ConnectPeer(PortOf(server.Get()));
-    OwnedSocket old = AcceptPeer(server.Get());
-    ASSERT_TRUE(mine && old);
-    SOCKET first = mine.Release();
-    WSAAsyncSelect(first, wnd_, WM_SOCKET_STREAM, FD_READ | FD_CLOSE);
-    SOCKET udp = AddListenerOnAnyPort(false);
-    ASSERT_NE(udp, INVALID_SOCKET);
-    // The peer closes (waited for without pumping: nothing may be handled yet).
+// A connection registered on the stream channel, as a waiting client's, whose
+// peer has closed. The close is waited for without pumping, so nothing about
+// it has been handled yet. INVALID_SOCKET when it could not be set up.
+SOCKET ConnectionClosedByItsPeer(HWND wnd, SOCKET server) {
+    OwnedSocket mine = ConnectPeer(PortOf(server));
+    OwnedSocket old = AcceptPeer(server);
+    if (!mine || !old) {
+        return INVALID_SOCKET;
+    }
+    WSAAsyncSelect(mine.Get(), wnd, WM_SOCKET_STREAM, FD_READ | FD_CLOSE);
     closesocket(old.Release());
     fd_set closed;
     FD_ZERO(&closed);
-    FD_SET(first, &closed);
+    FD_SET(mine.Get(), &closed);
     timeval patience{5, 0};
-    ASSERT_EQ(select(0, &closed, nullptr, nullptr, &patience), 1);
+    return select(0, &closed, nullptr, nullptr, &patience) == 1 ? mine.Release() : INVALID_SOCKET;
+}
+
+TEST_F(Listeners, NotificationsQueuedForAClosedSocketNeverReachTheNextOneWithItsHandle) {
+    SOCKET udp = AddListenerOnAnyPort(false);
+    ASSERT_NE(udp, INVALID_SOCKET);
+    // A connection on the stream channel, as a waiting client's.
+    OwnedSocket server = BoundPeer(true);
+    SOCKET first = ConnectionClosedByItsPeer(wnd_, server.Get());
+    ASSERT_NE(first, INVALID_SOCKET);
     // Queued: a read and a second close for it (as the platform may post),
     // and between them a datagram notification, which must stay in place.
     PostMessageW(wnd_, WM_SOCKET_STREAM, first, Tagged(FD_READ));
@@ -191,6 +206,30 @@ TEST_F(Listeners, NotificationsQueuedForAClosedSocketNeverReachTheNextOneWithIts
     SendAll(peer.Get(), "!");
     EXPECT_TRUE(WaitReceived(L"\r\nfresh!"));
     EXPECT_EQ(ReadPeer(peer.Get(), 1).data, "R");
+}
+
+// Within one run of notifications a closed connection is not swept off the
+// queue at once: what is queued for its handle must still be dropped when the
+// run comes to it, and the datagram notifications behind it still show.
+TEST_F(Listeners, ARunDropsWhatWasQueuedForAConnectionItClosedAndShowsTheDatagramsBehind) {
+    SOCKET udp = AddListenerOnAnyPort(false);
+    ASSERT_NE(udp, INVALID_SOCKET);
+    OwnedSocket server = BoundPeer(true);
+    SOCKET first = ConnectionClosedByItsPeer(wnd_, server.Get());
+    ASSERT_NE(first, INVALID_SOCKET);
+    // Handled for a closed socket, a datagram notification would still add a
+    // line break of its own, ahead of the datagram's.
+    PostMessageW(wnd_, WM_SOCKET_DATAGRAM, first, Tagged(FD_READ));
+    PostMessageW(wnd_, WM_SOCKET_STREAM, first, Tagged(FD_READ));
+    sockaddr_in to = MakeIpv4Address(htonl(INADDR_LOOPBACK), PortOf(udp));
+    OwnedSocket sender(OpenSocket(false));
+    sendto(sender.Get(), "dgram", 5, 0, reinterpret_cast<const sockaddr*>(&to), sizeof(to));
+    // The run starts with the close and goes on with what is queued behind it.
+    SendMessageW(wnd_, WM_SOCKET_STREAM, first, FD_CLOSE);
+
+    EXPECT_TRUE(PumpUntil([&] { return Received().find(L"dgram") != std::wstring::npos; }, 5000));
+    EXPECT_EQ(WithoutEmptyLines(Received()), L"dgram\r\n");
+    EXPECT_FALSE(Queued(wnd_, first));
 }
 
 TEST_F(Listeners, RemovingAListenerDropsItsQueuedNotifications) {
@@ -233,6 +272,14 @@ TEST_F(Listeners, ACloseNotificationForALiveConnectionLeavesItOpen) {
     SendAll(peer.Get(), "still here");
     EXPECT_TRUE(WaitReceived(L"still here"));
     EXPECT_EQ(ReadPeer(peer.Get(), 1).data, "R");
+
+    // Nor does one that names a listener: it goes on listening.
+    SOCKET listener = AddListenerOnAnyPort(true);
+    ASSERT_NE(listener, INVALID_SOCKET);
+    SendMessageW(wnd_, WM_SOCKET_STREAM, listener, FD_CLOSE);
+    EXPECT_EQ(ListCount(), 1);
+    EXPECT_FALSE(PortFree(true, PortOf(listener)));
+    EXPECT_TRUE(ConnectPeer(PortOf(listener)));
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include "net/net_fixture.h"
 #include "platform/controls.h"
 
+#include <thread>
+
 namespace {
 
 using ReceivedLog = NetTest;
@@ -79,6 +81,61 @@ TEST_F(ReceivedLog, EachDatagramNotificationEndsWithOneLineBreak) {
     ClearControl(wnd_, IDC_RECV_TEXT);
     SendMessageW(wnd_, WM_SOCKET_DATAGRAM, listener, FD_READ);
     EXPECT_EQ(Received(), L"\r\n");
+}
+
+// A peer that keeps sending: the window's handling of its notifications goes
+// on for a bounded time only and returns with data still arriving, and what
+// later notifications bring continues the text exactly.
+TEST_F(ReceivedLog, AStreamThatKeepsComingIsShownWholeAcrossRunsThatEndOnTime) {
+    OwnedSocket server = BoundPeer(true);
+    OwnedSocket peer = WaitingSendTo(server.Get(), L"");
+    ASSERT_TRUE(peer);
+    std::string all;
+    for (int i = 0; i < 3000; ++i) {
+        char piece[8];
+        wsprintfA(piece, "p%04d;", i);
+        all += piece;
+    }
+    bool sending = true;
+    // One piece every 0.3 ms for about a second, so the window never waits
+    // long for the next read notification.
+    std::thread sender([&] {
+        LARGE_INTEGER frequency, now, last;
+        QueryPerformanceFrequency(&frequency);
+        QueryPerformanceCounter(&last);
+        for (size_t at = 0; at < all.size(); at += 6) {
+            SendAll(peer.Get(), all.substr(at, 6));
+            do {
+                QueryPerformanceCounter(&now);
+            } while ((now.QuadPart - last.QuadPart) * 10000 < frequency.QuadPart * 3);
+            last = now;
+        }
+        sending = false;
+    });
+    // Pumped by hand to time each handling of a notification.
+    int runsWhileSending = 0;
+    ULONGLONG longest = 0;
+    ULONGLONG deadline = GetTickCount64() + 30000;
+    std::wstring expected(all.begin(), all.end());
+    while (Received() != expected && GetTickCount64() < deadline) {
+        MSG msg;
+        if (!PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+            continue;
+        }
+        bool notification = msg.hwnd == wnd_ && msg.message == WM_SOCKET_STREAM;
+        bool during = sending;
+        ULONGLONG start = GetTickCount64();
+        DispatchMessageW(&msg);
+        if (notification) {
+            longest = longest < GetTickCount64() - start ? GetTickCount64() - start : longest;
+            runsWhileSending += during ? 1 : 0;
+        }
+    }
+    sender.join();
+    EXPECT_EQ(Received(), expected) << Received().size();
+    EXPECT_GE(runsWhileSending, 2);
+    EXPECT_LT(longest, 1000u);
 }
 
 }  // namespace
