@@ -10,8 +10,9 @@ namespace {
 // clicks get their turn between.
 const int kChunksPerNotification = 32;
 const int kChunkBytes = 1023;
-// Room for one whole notification's text, its CR LF included.
-const int kPendingCharacters = kChunksPerNotification * kChunkBytes + 2;
+// What is collected before it goes into the box: a few chunks' worth, so a
+// burst that fills the box takes a handful of insertions and little memory.
+const int kPendingCharacters = 8 * 1024;
 
 DrainEnd EndOfFailedReceive(int error) {
     switch (error) {
@@ -87,7 +88,7 @@ void ReceivedLog::Add(const wchar_t* text, int n) {
         pending_ = AllocateWideText(kPendingCharacters);
     }
     if (pending_ && used_ + n > kPendingCharacters) {
-        Show();  // only when one handler drains several notifications' worth
+        Show();
     }
     if (!pending_) {
         // Memory is short: no collecting, each piece goes in by itself.

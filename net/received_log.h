@@ -4,8 +4,9 @@
 // Each chunk received is converted on its own and cut at its first zero byte,
 // and each datagram notification ends with one CR LF, exactly as if every
 // chunk were appended by itself; but the edit control is asked to insert only
-// once per Show(), and the box does not draw while a handler is putting text
-// in: it draws once, whole, when the handler is done.
+// once per Show() (and once per few chunks of a long burst), and the box does
+// not draw while a handler is putting text in: it draws once, whole, when the
+// handler is done.
 #pragma once
 
 #include <winsock2.h>

@@ -173,12 +173,14 @@ class Wirepad:
     so that the driver finds exactly this window; driven by one wpdrive in
     serve mode. Wine output of the program goes to a log for heap checks."""
 
-    def __init__(self, build, locale="de_DE.UTF-8", winedebug=None):
+    def __init__(self, build, locale="de_DE.UTF-8", winedebug=None, exe=None):
+        """`exe`: another wirepad.exe to run instead of the build's own (the
+        build's Wine prefix and driver all the same)."""
         self.build = build
         self.folder = tempfile.mkdtemp(prefix="proof-", dir=os.path.join(build, "tests"))
         self.name = os.path.basename(self.folder)
         self.exe = os.path.join(self.folder, "wirepad.exe")
-        shutil.copy(os.path.join(build, "wirepad.exe"), self.exe)
+        shutil.copy(exe or os.path.join(build, "wirepad.exe"), self.exe)
         self.log_path = os.path.join(self.folder, "wine.log")
         env = dict(os.environ, WIREPAD_BUILD_DIR=build, LC_ALL=locale)
         if winedebug:
