@@ -23,7 +23,7 @@ const LPARAM kClosedMarker = WSAMAKESELECTREPLY(0, 0x434C);
 
 void SendReplyText(HWND replyBox, SOCKET s) {
     wchar_t reply[1024];
-    if (GetWindowTextW(replyBox, reply, 1024) == 0) {
+    if (SendMessageW(replyBox, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(reply)) == 0) {
         return;
     }
     AnsiText bytes = ConvertToAnsi(reply, lstrlenW(reply));
@@ -198,8 +198,15 @@ void HandleSocketNotifications(HWND wnd, UINT message, WPARAM wParam, LPARAM lPa
             continue;
         }
         // No notification queued: anything else waiting (a click, a key, a
-        // posted message) goes first.
-        if (HIWORD(GetQueueStatus(QS_ALLPOSTMESSAGE | QS_INPUT)) != 0) {
+        // posted message) goes first. A posted message seen here is most
+        // often a notification that came just after the look above.
+        DWORD waiting = HIWORD(GetQueueStatus(QS_ALLPOSTMESSAGE | QS_INPUT));
+        if (waiting & QS_ALLPOSTMESSAGE && !(waiting & QS_INPUT) &&
+            PeekMessageW(&msg, wnd, WM_SOCKET_STREAM, WM_SOCKET_DATAGRAM, PM_REMOVE)) {
+            run.Handle(msg.message, static_cast<SOCKET>(msg.wParam), msg.lParam);
+            continue;
+        }
+        if (waiting != 0) {
             break;
         }
         DWORD left = static_cast<DWORD>(kRunMilliseconds - elapsed);
