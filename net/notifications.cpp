@@ -132,8 +132,7 @@ private:
         if (PostMessageW(wnd_, WM_SOCKET_STREAM, static_cast<WPARAM>(s), kClosedMarker)) {
             closed_[closedCount_++] = s;
         } else {
-            SiftQueuedNotifications(wnd_, WM_SOCKET_STREAM, WM_SOCKET_DATAGRAM,
-                                    [s](const MSG& msg) { return msg.wParam != static_cast<WPARAM>(s); });
+            DropQueuedNotifications(wnd_, s, WM_SOCKET_STREAM, WM_SOCKET_DATAGRAM);
         }
     }
 
@@ -184,26 +183,30 @@ private:
 void HandleSocketNotifications(HWND wnd, UINT message, WPARAM wParam, LPARAM lParam) {
     NotificationRun run(wnd);
     run.Handle(message, static_cast<SOCKET>(wParam), lParam);
+    // Messages other threads send to the window are handled inside the look
+    // at the queue; the text they can read is always what has been shown.
+    auto takeNext = [&] {
+        MSG msg;
+        if (!PeekMessageW(&msg, wnd, WM_SOCKET_STREAM, WM_SOCKET_DATAGRAM, PM_REMOVE)) {
+            return false;
+        }
+        run.Handle(msg.message, static_cast<SOCKET>(msg.wParam), msg.lParam);
+        return true;
+    };
     ULONGLONG start = GetTickCount64();
-    MSG msg;
     for (;;) {
         ULONGLONG elapsed = GetTickCount64() - start;
         if (elapsed >= kRunMilliseconds || !run.CanTakeMore()) {
             break;
         }
-        // Messages other threads send to the window are handled inside this
-        // call; the text they can read is always what has been shown.
-        if (PeekMessageW(&msg, wnd, WM_SOCKET_STREAM, WM_SOCKET_DATAGRAM, PM_REMOVE)) {
-            run.Handle(msg.message, static_cast<SOCKET>(msg.wParam), msg.lParam);
+        if (takeNext()) {
             continue;
         }
         // No notification queued: anything else waiting (a click, a key, a
         // posted message) goes first. A posted message seen here is most
         // often a notification that came just after the look above.
         DWORD waiting = HIWORD(GetQueueStatus(QS_ALLPOSTMESSAGE | QS_INPUT));
-        if (waiting & QS_ALLPOSTMESSAGE && !(waiting & QS_INPUT) &&
-            PeekMessageW(&msg, wnd, WM_SOCKET_STREAM, WM_SOCKET_DATAGRAM, PM_REMOVE)) {
-            run.Handle(msg.message, static_cast<SOCKET>(msg.wParam), msg.lParam);
+        if ((waiting & QS_ALLPOSTMESSAGE) && !(waiting & QS_INPUT) && takeNext()) {
             continue;
         }
         if (waiting != 0) {

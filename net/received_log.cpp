@@ -70,6 +70,7 @@ DrainResult ReceivedLog::Drain(SOCKET s, bool addLineBreak) {
         buffer[got] = '\0';
         int n = lstrlenA(buffer);
         int converted = n > 0 ? MultiByteToWideChar(CP_ACP, 0, buffer, n, wide, n) : 0;
+        wide[converted] = L'\0';
         Add(wide, converted);
         room = HasRoom();
     }
@@ -91,12 +92,7 @@ void ReceivedLog::Add(const wchar_t* text, int n) {
         Show();
     }
     if (!pending_) {
-        // Memory is short: no collecting, each piece goes in by itself.
-        wchar_t piece[kChunkBytes + 1];
-        int count = n < kChunkBytes ? n : kChunkBytes;
-        CopyMemory(piece, text, static_cast<SIZE_T>(count) * sizeof(wchar_t));
-        piece[count] = L'\0';
-        Insert(piece);
+        Insert(text);  // memory is short: no collecting, each piece goes in by itself
         return;
     }
     CopyMemory(pending_.Wide() + used_, text, static_cast<SIZE_T>(n) * sizeof(wchar_t));

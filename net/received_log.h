@@ -46,6 +46,7 @@ public:
 
 private:
     bool HasRoom() const;
+    // n characters of zero-terminated text.
     void Add(const wchar_t* text, int n);
     void Insert(const wchar_t* text);
 

@@ -69,6 +69,10 @@ bool SiftQueuedNotifications(HWND wnd, UINT firstMessage, UINT lastMessage, Keep
     return true;
 }
 
+// Takes every notification in [firstMessage, lastMessage] queued for socket
+// `s` off the window's queue; the others keep their order.
+void DropQueuedNotifications(HWND wnd, SOCKET s, UINT firstMessage, UINT lastMessage);
+
 // Closes a socket registered for notifications on `wnd` so that nothing
 // already queued for it can reach whatever socket next gets the same handle
 // value: cancels the registration, drops the notifications in
