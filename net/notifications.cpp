@@ -4,6 +4,7 @@
 #include "net/received_log.h"
 #include "platform/sockets.h"
 #include "platform/text_codec.h"
+#include "platform/waiting_input.h"
 #include "resources/resource.h"
 
 namespace {
@@ -15,6 +16,11 @@ const ULONGLONG kRunMilliseconds = 40;
 const DWORD kIdleMilliseconds = 5;
 // How many connections one run may close before it ends.
 const int kClosesPerRun = 64;
+// How often a run looks for a person's input besides right after its first
+// notification, and how many input messages it takes at a time: a click is a
+// handful, and the run's own work must not wait behind a key held down.
+const ULONGLONG kInputMilliseconds = 10;
+const int kInputPerPause = 64;
 
 // Posted behind everything queued when a run closes a connection: whatever
 // comes for that handle before it was meant for the closed connection. No
@@ -49,6 +55,16 @@ public:
     NotificationRun& operator=(const NotificationRun&) = delete;
 
     bool CanTakeMore() const { return closedCount_ < kClosesPerRun; }
+
+    // Leaves nothing half done before a person acts on the window: the text
+    // so far is in the box and drawn, and the connections closed so far are
+    // swept off the queue with their markers. Whatever the input does then
+    // (empty the box, close sockets, open new ones that get the closed
+    // handles' values) meets a queue that holds live notifications only.
+    void Pause() {
+        log_.Flush();
+        SweepClosed();
+    }
 
     void Handle(UINT message, SOCKET s, LPARAM lParam) {
         if (message == WM_SOCKET_STREAM && lParam == kClosedMarker) {
@@ -194,7 +210,25 @@ void HandleSocketNotifications(HWND wnd, UINT message, WPARAM wParam, LPARAM lPa
         return true;
     };
     ULONGLONG start = GetTickCount64();
+    ULONGLONG inputCheck = start;
+    bool inputChecked = false;
     for (;;) {
+        // Input goes first, whenever it waits: the notifications queued
+        // behind it stay queued, in their order, and the run goes on with
+        // them afterwards. Looked for between notifications, never while one
+        // is half handled.
+        ULONGLONG now = GetTickCount64();
+        if (!inputChecked || now - inputCheck >= kInputMilliseconds) {
+            inputChecked = true;
+            inputCheck = now;
+            if (InputWaiting() && InputIsTheDialogs(wnd)) {
+                run.Pause();
+                HandleWaitingInput(wnd, kInputPerPause);
+                if (!DialogRunning(wnd)) {
+                    return;  // closed: what is still queued is no one's business
+                }
+            }
+        }
         ULONGLONG elapsed = GetTickCount64() - start;
         if (elapsed >= kRunMilliseconds || !run.CanTakeMore()) {
             break;

@@ -10,7 +10,10 @@
 // given it goes on with the notifications queued behind it, in queue order,
 // and with those arriving while it works, for a few milliseconds at most:
 // the received text is drawn once for all of them instead of once for each.
-// A click, a key or any other message waiting ends the run.
+// A person's mouse and keyboard input waiting is handled between two
+// notifications, right after the first and then every few milliseconds, and
+// the run goes on with the notifications queued behind it, in their order.
+// Any other message waiting ends the run.
 void HandleSocketNotifications(HWND wnd, UINT message, WPARAM wParam, LPARAM lParam);
 
 // One notification by itself.

@@ -31,9 +31,14 @@ DrainEnd EndOfFailedReceive(int error) {
 ReceivedLog::ReceivedLog(HWND wnd) : box_(GetDlgItem(wnd, IDC_RECV_TEXT)) {}
 
 ReceivedLog::~ReceivedLog() {
+    Flush();
+}
+
+void ReceivedLog::Flush() {
     Show();
     if (suspended_) {
         ResumeRedraw(box_);
+        suspended_ = false;
     }
 }
 

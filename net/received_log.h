@@ -44,6 +44,11 @@ public:
     // Puts everything collected into the box with one insertion.
     void Show();
 
+    // Shows what is collected and lets the box draw again now, as when the
+    // log goes: a person is about to act on the window. Later insertions
+    // suspend the drawing again.
+    void Flush();
+
 private:
     bool HasRoom() const;
     // n characters of zero-terminated text.

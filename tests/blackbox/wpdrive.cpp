@@ -28,6 +28,8 @@
 //                      would wait), and times it until text box BOX is empty;
 //                      "timeout" after 30 s
 //   alive           -> "ok" when the window answers within 5 s, else "timeout"
+//   rect ID         -> "LEFT TOP RIGHT BOTTOM": where control ID (0: the
+//                      window) is on the screen, for input sent at it
 //   escape, close   -> "ok"
 // End of input ends the program.
 #include <windows.h>
@@ -187,6 +189,11 @@ bool Serve(HWND wnd, const std::wstring& command, const std::wstring& rest) {
     } else if (command == L"alive") {
         bool answered = SendMessageTimeoutW(wnd, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &result) != 0;
         Reply(answered ? L"ok" : L"timeout");
+    } else if (command == L"rect") {
+        RECT r{};
+        GetWindowRect(id ? c : wnd, &r);
+        Reply(std::to_wstring(r.left) + L" " + std::to_wstring(r.top) + L" " + std::to_wstring(r.right) + L" " +
+              std::to_wstring(r.bottom));
     } else if (command == L"escape") {
         PostMessageW(GetDlgItem(wnd, IDC_HOST), WM_KEYDOWN, VK_ESCAPE, 0x00010001);
         PostMessageW(GetDlgItem(wnd, IDC_HOST), WM_KEYUP, VK_ESCAPE, 0xC0010001);

@@ -5,6 +5,7 @@
 #include "net/channels.h"
 #include "net/net_fixture.h"
 #include "net/notifications.h"
+#include "support/real_input.h"
 
 namespace {
 
@@ -280,6 +281,60 @@ TEST_F(Listeners, ACloseNotificationForALiveConnectionLeavesItOpen) {
     EXPECT_EQ(ListCount(), 1);
     EXPECT_FALSE(PortFree(true, PortOf(listener)));
     EXPECT_TRUE(ConnectPeer(PortOf(listener)));
+}
+
+// Keys that remove every listener and open a new one, taken in the middle of
+// a run: what was queued for the closed listeners is dropped, even where the
+// new listener got a closed one's handle value, and the new one works.
+TEST_F(Listeners, InputInTheMiddleOfARunThatRemovesAndAddsListenersLeavesNoStaleNotification) {
+    SOCKET udp = AddListenerOnAnyPort(false);
+    SOCKET tcp = AddListenerOnAnyPort(true);
+    ASSERT_TRUE(udp != INVALID_SOCKET && tcp != INVALID_SOCKET);
+    u_short tcpPort = PortOf(tcp);
+    if (!FocusForInput(wnd_, Control(IDC_HOST))) {
+        GTEST_SKIP() << "the window system would not give the window the input";
+    }
+    PumpFor(100);
+    // Queued, unhandled: the UDP listener's read and the TCP listener's accept.
+    OwnedSocket sender(OpenSocket(false));
+    sockaddr_in to = MakeIpv4Address(htonl(INADDR_LOOPBACK), PortOf(udp));
+    sendto(sender.Get(), "d1", 2, 0, reinterpret_cast<const sockaddr*>(&to), sizeof(to));
+    OwnedSocket client = ConnectPeer(tcpPort);
+    ASSERT_TRUE(client);
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(udp, &set);
+    FD_SET(tcp, &set);
+    timeval wait{5, 0};
+    for (int ready = 0; ready < 2 && select(0, &set, nullptr, nullptr, &wait) > 0;) {
+        ready = static_cast<int>(set.fd_count);
+        FD_ZERO(&set);
+        FD_SET(udp, &set);
+        FD_SET(tcp, &set);
+    }
+    u_short fresh = FreePort();
+    SetPort(IDC_LISTEN_PORT, fresh);
+    PressKeys({VK_MENU, 'A'});  // Remove all
+    PressKeys({VK_MENU, 'U'});  // Add a UDP listener on the fresh port
+    // The run starts with the datagram's read, handled straight away, and
+    // takes the keys before anything else.
+    SendMessageW(wnd_, WM_SOCKET_DATAGRAM, udp, FD_READ);
+    ASSERT_EQ(ListCount(), 1) << "the keys were not taken in the run";
+    EXPECT_EQ(Row(0), L"UDP - " + std::to_wstring(fresh));
+    EXPECT_TRUE(PortFree(true, tcpPort));
+    SOCKET added = static_cast<SOCKET>(SendDlgItemMessageW(wnd_, IDC_LISTENERS, LB_GETITEMDATA, 0, 0));
+    // Handled for the new listener, the stale read would add a line break.
+    PumpFor(300);
+    EXPECT_EQ(Received(), L"d1\r\n");
+    EXPECT_FALSE(Queued(wnd_, udp));
+    EXPECT_FALSE(Queued(wnd_, tcp));
+    if (added != udp && added != tcp) {
+        std::printf("(the new listener did not get a closed handle's value)\n");
+    }
+    to = MakeIpv4Address(htonl(INADDR_LOOPBACK), fresh);
+    sendto(sender.Get(), "d2", 2, 0, reinterpret_cast<const sockaddr*>(&to), sizeof(to));
+    EXPECT_TRUE(WaitReceived(L"d1\r\nd2\r\n")) << Received().c_str();
+    EXPECT_EQ(ReadPeer(client.Get(), 1, 1000).closed, true);
 }
 
 }  // namespace

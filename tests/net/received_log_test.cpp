@@ -4,7 +4,9 @@
 #include "net/channels.h"
 #include "net/net_fixture.h"
 #include "platform/controls.h"
+#include "support/real_input.h"
 
+#include <atomic>
 #include <thread>
 
 namespace {
@@ -136,6 +138,76 @@ TEST_F(ReceivedLog, AStreamThatKeepsComingIsShownWholeAcrossRunsThatEndOnTime) {
     EXPECT_EQ(Received(), expected) << Received().size();
     EXPECT_GE(runsWhileSending, 2);
     EXPECT_LT(longest, 1000u);
+}
+
+// A person's click that waits behind notifications is taken in the middle of
+// the run, between two of them; those behind it are handled afterwards, in
+// their order, and none is lost or doubled.
+TEST_F(ReceivedLog, NotificationsQueuedBehindAClickAreHandledAfterItInTheirOrder) {
+    SOCKET listeners[3];
+    OwnedSocket sender(OpenSocket(false));
+    for (int i = 0; i < 3; ++i) {
+        listeners[i] = AddListenerOnAnyPort(false);
+        ASSERT_NE(listeners[i], INVALID_SOCKET);
+    }
+    if (!FocusForInput(wnd_, Control(IDC_HOST))) {
+        GTEST_SKIP() << "the window system would not give the window the input";
+    }
+    PumpFor(100);
+    // One datagram each, so each listener has one read notification queued.
+    for (int i = 0; i < 3; ++i) {
+        sockaddr_in to = MakeIpv4Address(htonl(INADDR_LOOPBACK), PortOf(listeners[i]));
+        char text[2] = {static_cast<char>('a' + i), 0};
+        sendto(sender.Get(), text, 1, 0, reinterpret_cast<const sockaddr*>(&to), sizeof(to));
+        fd_set set;
+        FD_ZERO(&set);
+        FD_SET(listeners[i], &set);
+        timeval wait{5, 0};
+        ASSERT_EQ(select(0, &set, nullptr, nullptr, &wait), 1);
+    }
+    ASSERT_TRUE(HIWORD(GetQueueStatus(QS_POSTMESSAGE)) & QS_POSTMESSAGE);
+    ClickControl(Control(IDC_CLEAR_RECV));
+    ASSERT_TRUE(HIWORD(GetQueueStatus(QS_INPUT)) & QS_MOUSEBUTTON) << "the click did not reach the queue";
+
+    // The first notification is taken, as by the window's loop; the click
+    // empties the box after it; the other two follow.
+    MSG first;
+    ASSERT_TRUE(PeekMessageW(&first, wnd_, WM_SOCKET_DATAGRAM, WM_SOCKET_DATAGRAM, PM_REMOVE));
+    DispatchMessageW(&first);
+    EXPECT_FALSE(HIWORD(GetQueueStatus(QS_INPUT)) & QS_MOUSEBUTTON) << "the click still waits";
+    PumpFor(300);
+    EXPECT_EQ(WithoutEmptyLines(Received()), L"b\r\nc\r\n");
+}
+
+// Real keys while a peer floods the window: a typed character and a
+// mnemonic take effect within a second, not when the flood ends.
+TEST_F(ReceivedLog, KeysTakeEffectDuringAFlood) {
+    SOCKET listener = AddListenerOnAnyPort(false);
+    ASSERT_NE(listener, INVALID_SOCKET);
+    if (!FocusForInput(wnd_, Control(IDC_SEND_TEXT))) {
+        GTEST_SKIP() << "the window system would not give the window the input";
+    }
+    std::atomic<bool> stop{false};
+    std::thread flood([&, port = PortOf(listener)] {
+        OwnedSocket s(OpenSocket(false));
+        sockaddr_in to = MakeIpv4Address(htonl(INADDR_LOOPBACK), port);
+        for (ULONGLONG end = GetTickCount64() + 10000; !stop && GetTickCount64() < end;) {
+            sendto(s.Get(), "flood!", 6, 0, reinterpret_cast<const sockaddr*>(&to), sizeof(to));
+        }
+    });
+    bool flooding = PumpUntil([&] { return !Received().empty(); }, 5000);
+    PumpFor(200);
+    PressKeys({'X'});
+    bool typed = PumpUntil([&] { return Text(IDC_SEND_TEXT) == L"x"; }, 1000);
+    PressKeys({VK_MENU, 'P'});  // Insert POST: the typed text becomes the body
+    bool posted = PumpUntil([&] { return Text(IDC_SEND_TEXT).rfind(L"POST / ", 0) == 0; }, 1000);
+    stop = true;
+    flood.join();
+    ASSERT_TRUE(flooding);
+    EXPECT_TRUE(typed) << Text(IDC_SEND_TEXT).c_str();
+    EXPECT_TRUE(posted) << Text(IDC_SEND_TEXT).c_str();
+    std::wstring request = Text(IDC_SEND_TEXT);
+    EXPECT_TRUE(request.size() > 5 && request.compare(request.size() - 5, 5, L"\r\n\r\nx") == 0);
 }
 
 }  // namespace

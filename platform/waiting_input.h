@@ -1,0 +1,33 @@
+// A person's mouse and keyboard input, taken while socket work is under way.
+//
+// The window system hands a thread its posted messages before its input, and
+// socket notifications are posted messages: while a peer keeps a socket busy
+// one is always waiting, so a loop that takes the next message never reaches
+// a click or a key. The notification handler asks here, between
+// notifications, whether input waits, and if so handles it on the spot, as
+// the dialog's own loop would have.
+#pragma once
+
+#include <windows.h>
+
+// Whether mouse or keyboard input waits in the thread's queue. Asking also
+// lets the window system queue input it has received but not yet queued.
+bool InputWaiting();
+
+// Whether the dialog may take the waiting input now. Not while a loop of the
+// window system's own owns it: a menu, moving the window, or a scroll bar
+// being dragged, whose loop dispatches notifications while it waits for the
+// mouse; taking its input away would leave it waiting for a release that
+// never comes.
+bool InputIsTheDialogs(HWND dialog);
+
+// Takes the waiting input and handles it as the dialog's loop does: through
+// the dialog manager (Tab, arrows, Enter, Escape, mnemonics), translated into
+// characters, and dispatched. The characters a key makes are handled before
+// the next input, and nothing but input and those characters is taken. At
+// most `limit` messages; stops when the dialog has ended. Then paints what
+// the input changed, since no paint comes while notifications keep waiting.
+void HandleWaitingInput(HWND dialog, int limit);
+
+// Whether the dialog is still running: neither destroyed nor ended.
+bool DialogRunning(HWND dialog);
