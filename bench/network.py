@@ -1,12 +1,14 @@
 #!/usr/bin/env python3
-"""Network figures for Wirepad: receive throughput, request and reply, datagrams
-and memory, each beside references measured in the same run (the bare receive
-loop bench_floor.exe, socat, python3 -m http.server). Several runs; medians.
+"""Network figures for Wirepad: receive throughput, request and reply, datagrams,
+memory, and how soon a person's clicks and keys take effect during floods, each
+beside references measured in the same run (the bare receive loop
+bench_floor.exe, socat, python3 -m http.server, the idle window). Several runs;
+medians.
 
     python3 bench/network.py [--runs N] [--build DIR] [--before DIR]
 
 Builds nothing: run `cmake --build --preset release --target wirepad bench_floor
-wpdrive` first; needs socat and wrk on the host. Writes a Markdown fragment to <build>/../bench-network.md (build/ of the
+wpdrive` first; needs socat, wrk, Xvfb and xdotool on the host. Writes a Markdown fragment to <build>/../bench-network.md (build/ of the
 source tree for the release preset). Everything talks over 127.0.0.1 on ports
 bound to 0 and read back; every wait has a deadline."""
 
@@ -27,6 +29,7 @@ sys.dont_write_bytecode = True  # leave no caches in the source tree
 sys.path.insert(0, os.path.join(ROOT, "tests", "blackbox", "proof"))
 
 import wirepad as wp  # noqa: E402  (the black-box helpers: the program under Wine, peers, ports)
+from person import Display, Person  # noqa: E402  (real input through an X server)
 
 BURST = 16 * 1024 * 1024
 DATAGRAMS = 10_000
@@ -35,6 +38,25 @@ CONCURRENCY = (1, 64)
 FLOOD_DATAGRAMS = 200_000
 CLICK_SECONDS = 6
 CLICK_BUDGET_MS = 50
+# Real input: trials under each flood and in the first second after it stops,
+# clicks and keys in turn; how long one may take before it counts as not taken.
+INPUT_TRIALS = 10
+INPUT_AFTER_SECONDS = 1.0
+INPUT_TIMEOUT = 5.0
+INPUT_BEFORE_TIMEOUT = 2.0  # the earlier build: two misses in a row end the phase
+INPUT_BUDGET_MEDIAN_MS = 30
+INPUT_BUDGET_SLOWEST_MS = 100
+WORKLOADS = ("burst", "http", "udp", "clicks", "input")
+INPUT_PHASES = ("idle", "udp", "after udp", "tcp", "after tcp", "http", "after http")
+INPUT_PHASE_NAMES = {
+    "idle": "idle window",
+    "udp": "UDP flood (6-byte datagrams, one sender as fast as it can)",
+    "after udp": "first second after the UDP flood",
+    "tcp": "one TCP client streaming 64 KiB writes",
+    "after tcp": "first second after the TCP stream",
+    "http": "HTTP at 64 connections (wrk), HTML reply",
+    "after http": "first second after the HTTP load",
+}
 
 
 # --- processes ------------------------------------------------------------------
@@ -234,9 +256,85 @@ def clicks_during_floods(app, tcp_port, udp_port):
     return times
 
 
+def input_trials(app, person, count, timeout, until=None):
+    """Clicks on Insert GET and Alt+P (Insert POST's mnemonic) in turn, each
+    timed from the moment it was in the X server until the send box shows its request.
+    Milliseconds for each, None for one that took no effect within `timeout`.
+    Stops at `until` (time.monotonic()) and after two misses in a row."""
+    times, misses = [], 0
+    for i in range(count):
+        if until is not None and time.monotonic() >= until:
+            break
+        app.set(wp.SEND_TEXT, "")
+        if i % 2 == 0:
+            start, want = person.click(wp.INSERT_GET), "GET "
+        else:
+            start, want = person.keys("alt+p"), "POST "
+        shown = wp.wait_for(lambda: app.text(wp.SEND_TEXT).startswith(want), timeout, 0.002)
+        times.append((time.monotonic() - start) * 1000 if shown else None)
+        misses = 0 if shown else misses + 1
+        if misses >= 2:
+            break
+        time.sleep(0.05)
+    return times
+
+
+def input_floods(build, display, exe, timeout):
+    """A person's input on a window shown on `display`: idle, under each flood
+    and in the first second after it stops. {phase: [ms or None, ...]}."""
+    tcp_port, udp_port = wp.free_port(), wp.free_port()
+    app = wp.Wirepad(build, exe=exe, display=display)
+    phases = {}
+    floods = []
+    try:
+        person = Person(app, display)
+        app.add_listener(True, tcp_port)
+        app.add_listener(False, udp_port)
+        wait_listening(tcp_port)
+        wait_bound_udp(udp_port)
+        app.click(wp.INSERT_HTML_REPLY)
+        # The first click also makes the window the one keys go to.
+        input_trials(app, person, 2, 10.0)
+        phases["idle"] = input_trials(app, person, INPUT_TRIALS, timeout)
+        for name, command in (
+                ("udp", [sys.executable, "-c", (
+                    "import socket, time\n"
+                    "s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)\n"
+                    "end = time.monotonic() + 120\n"
+                    "while time.monotonic() < end:\n"
+                    f"    s.sendto(b'flood!', ('127.0.0.1', {udp_port}))\n")]),
+                ("tcp", [sys.executable, "-c", (
+                    "import socket, time\n"
+                    f"s = socket.create_connection(('127.0.0.1', {tcp_port}))\n"
+                    "data = b'0123456789abcdef' * 4096\n"
+                    "end = time.monotonic() + 120\n"
+                    "while time.monotonic() < end:\n"
+                    "    s.sendall(data)\n")]),
+                ("http", ["wrk", "-t4", "-c64", "-d120s", "--timeout", "5s", f"http://127.0.0.1:{tcp_port}/"])):
+            flood = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            floods.append(flood)
+            try:
+                time.sleep(0.5)
+                phases[name] = input_trials(app, person, INPUT_TRIALS, timeout)
+            finally:
+                flood.kill()
+                flood.wait()
+            phases["after " + name] = input_trials(app, person, INPUT_TRIALS, timeout,
+                                                   until=time.monotonic() + INPUT_AFTER_SECONDS)
+            # Whatever the flood left queued is gone before the next one.
+            app.click(wp.CLEAR_RECV, timeout=120)
+    finally:
+        for flood in floods:
+            if flood.poll() is None:
+                flood.kill()
+                flood.wait()
+        app.stop()
+    return phases
+
+
 # --- one run ----------------------------------------------------------------------
 
-def run_once(build, results, memory, notes, before=None):
+def run_once(build, results, memory, notes, workloads, before=None, display=None):
     """One pass over every workload. `before`, when given, is another
     wirepad.exe (an earlier version) measured the same way in the same pass,
     under the same Wine prefix and server."""
@@ -248,114 +346,125 @@ def run_once(build, results, memory, notes, before=None):
 
     programs = [("wirepad", None)] + ([("before", before)] if before else [])
 
-    # Receive throughput.
-    port = wp.free_port()
-    socat = Process(["socat", "-u", f"TCP-LISTEN:{port},bind=127.0.0.1,reuseaddr", "/dev/null"], port)
-    try:
-        put(("burst", "socat"), burst(port))
-    finally:
-        socat.stop()
-
-    port = wp.free_port()
-    floor = Floor(build, port)
-    try:
-        put(("burst", "floor"), burst(port))
-        mem(("burst", "floor"), floor.peak_kib())
-    finally:
-        floor.stop()
-
-    for name, exe in programs:
+    if "burst" in workloads:
+        # Receive throughput.
         port = wp.free_port()
-        program = Program(build, port, exe=exe)
+        socat = Process(["socat", "-u", f"TCP-LISTEN:{port},bind=127.0.0.1,reuseaddr", "/dev/null"], port)
         try:
-            put(("burst", name), burst(port))
-            mem(("burst", name), program.peak_kib())
-            notes.setdefault(f"burst_shown_{name}", []).append(program.app.length(wp.RECV_TEXT))
+            put(("burst", "socat"), burst(port))
         finally:
-            program.stop()
+            socat.stop()
 
-    # Request and reply: the program's own HTML reply, the floor sending the same bytes.
-    reply = None
-    for name, exe in programs:
         port = wp.free_port()
-        program = Program(build, port, html_reply=True, exe=exe)
-        reply = reply or program.reply
+        floor = Floor(build, port)
+        try:
+            put(("burst", "floor"), burst(port))
+            mem(("burst", "floor"), floor.peak_kib())
+        finally:
+            floor.stop()
+
+        for name, exe in programs:
+            port = wp.free_port()
+            program = Program(build, port, exe=exe)
+            try:
+                put(("burst", name), burst(port))
+                mem(("burst", name), program.peak_kib())
+                notes.setdefault(f"burst_shown_{name}", []).append(program.app.length(wp.RECV_TEXT))
+            finally:
+                program.stop()
+
+    if "http" in workloads:
+        # Request and reply: the program's own HTML reply, the floor sending the same bytes.
+        reply = None
+        for name, exe in programs:
+            port = wp.free_port()
+            program = Program(build, port, html_reply=True, exe=exe)
+            reply = reply or program.reply
+            try:
+                for c in CONCURRENCY:
+                    rps, err = wrk(port, c)
+                    put((f"http{c}", name), rps)
+                    if err:
+                        notes.setdefault(f"errors {name} {c}", []).append(err)
+                mem(("http", name), program.peak_kib())
+                notes.setdefault(f"http_shown_{name}", []).append(program.app.length(wp.RECV_TEXT))
+            finally:
+                program.stop()
+
+        port = wp.free_port()
+        floor = Floor(build, port, reply=reply)
         try:
             for c in CONCURRENCY:
                 rps, err = wrk(port, c)
-                put((f"http{c}", name), rps)
+                put((f"http{c}", "floor"), rps)
                 if err:
-                    notes.setdefault(f"errors {name} {c}", []).append(err)
-            mem(("http", name), program.peak_kib())
-            notes.setdefault(f"http_shown_{name}", []).append(program.app.length(wp.RECV_TEXT))
+                    notes.setdefault(f"errors floor {c}", []).append(err)
+            mem(("http", "floor"), floor.peak_kib())
         finally:
-            program.stop()
+            floor.stop()
 
-    port = wp.free_port()
-    floor = Floor(build, port, reply=reply)
-    try:
-        for c in CONCURRENCY:
-            rps, err = wrk(port, c)
-            put((f"http{c}", "floor"), rps)
-            if err:
-                notes.setdefault(f"errors floor {c}", []).append(err)
-        mem(("http", "floor"), floor.peak_kib())
-    finally:
-        floor.stop()
-
-    body = reply.split("\r\n\r\n", 1)[-1]
-    site = tempfile.mkdtemp(prefix="bench-site-")
-    with open(os.path.join(site, "index.html"), "w", newline="") as f:
-        f.write(body)
-    port = wp.free_port()
-    server = Process([sys.executable, "-m", "http.server", "--bind", "127.0.0.1", "--directory", site, str(port)],
-                     port)
-    try:
-        for c in CONCURRENCY:
-            rps, err = wrk(port, c)
-            put((f"http{c}", "python"), rps)
-            if err:
-                notes.setdefault(f"errors python {c}", []).append(err)
-    finally:
-        server.stop()
-        shutil.rmtree(site, ignore_errors=True)
-
-    # Datagrams.
-    for name, exe in programs:
+        body = reply.split("\r\n\r\n", 1)[-1]
+        site = tempfile.mkdtemp(prefix="bench-site-")
+        with open(os.path.join(site, "index.html"), "w", newline="") as f:
+            f.write(body)
         port = wp.free_port()
-        program = Program(build, port, tcp=False, exe=exe)
+        server = Process([sys.executable, "-m", "http.server", "--bind", "127.0.0.1", "--directory", site, str(port)],
+                         port)
         try:
-            rate, received = datagram_flood(port, shown=lambda: program.app.length(wp.RECV_TEXT))
-            put(("udp", name), rate)
-            notes.setdefault(f"udp_received_{name}", []).append(received)
-            notes.setdefault(f"udp_shown_{name}", []).append(program.app.length(wp.RECV_TEXT))
-            mem(("udp", name), program.peak_kib())
+            for c in CONCURRENCY:
+                rps, err = wrk(port, c)
+                put((f"http{c}", "python"), rps)
+                if err:
+                    notes.setdefault(f"errors python {c}", []).append(err)
         finally:
-            program.stop()
+            server.stop()
+            shutil.rmtree(site, ignore_errors=True)
 
-    tcp_port, udp_port = wp.free_port(), wp.free_port()
-    floor = Floor(build, tcp_port, udp_port)
-    try:
-        rate, received = datagram_flood(udp_port)
-        put(("udp", "floor"), rate)
-        notes.setdefault("udp_received_floor", []).append(received)
-        mem(("udp", "floor"), floor.peak_kib())
-    finally:
-        floor.stop()
+    if "udp" in workloads:
+        # Datagrams.
+        for name, exe in programs:
+            port = wp.free_port()
+            program = Program(build, port, tcp=False, exe=exe)
+            try:
+                rate, received = datagram_flood(port, shown=lambda: program.app.length(wp.RECV_TEXT))
+                put(("udp", name), rate)
+                notes.setdefault(f"udp_received_{name}", []).append(received)
+                notes.setdefault(f"udp_shown_{name}", []).append(program.app.length(wp.RECV_TEXT))
+                mem(("udp", name), program.peak_kib())
+            finally:
+                program.stop()
 
-    # Clicks while both floods run.
-    for name, exe in programs:
         tcp_port, udp_port = wp.free_port(), wp.free_port()
-        program = Program(build, tcp_port, exe=exe)
+        floor = Floor(build, tcp_port, udp_port)
         try:
-            program.app.add_listener(False, udp_port)
-            wait_bound_udp(udp_port)
-            times = clicks_during_floods(program.app, tcp_port, udp_port)
-            results.setdefault(("clicks", name), []).extend(times)
-            put(("clicks slowest", name), max(times) if times else None)
-            mem(("floods", name), program.peak_kib())
+            rate, received = datagram_flood(udp_port)
+            put(("udp", "floor"), rate)
+            notes.setdefault("udp_received_floor", []).append(received)
+            mem(("udp", "floor"), floor.peak_kib())
         finally:
-            program.stop()
+            floor.stop()
+
+    if "clicks" in workloads:
+        # Clicks while both floods run.
+        for name, exe in programs:
+            tcp_port, udp_port = wp.free_port(), wp.free_port()
+            program = Program(build, tcp_port, exe=exe)
+            try:
+                program.app.add_listener(False, udp_port)
+                wait_bound_udp(udp_port)
+                times = clicks_during_floods(program.app, tcp_port, udp_port)
+                results.setdefault(("clicks", name), []).extend(times)
+                put(("clicks slowest", name), max(times) if times else None)
+                mem(("floods", name), program.peak_kib())
+            finally:
+                program.stop()
+
+    if "input" in workloads and display:
+        # A person's input through the X server.
+        for name, exe in programs:
+            timeout = INPUT_TIMEOUT if exe is None else INPUT_BEFORE_TIMEOUT
+            for phase, times in input_floods(build, display, exe, timeout).items():
+                results.setdefault(("input", phase, name), []).extend(times)
 
 
 # --- the report --------------------------------------------------------------------
@@ -388,7 +497,7 @@ def verdict(met):
 
 def report(results, memory, notes, count):
     r = lambda *key: results.get(key, [])
-    ours = [(k, label) for k, label in PROGRAMS if r("burst", k)]
+    ours = [(k, label) for k, label in PROGRAMS if any(key[-1] == k and v for key, v in results.items())]
     lines = [f"## Network ({count} runs each, medians; ratios to references measured in the same run)", ""]
     if len(ours) > 1:
         lines += ["\"Wirepad before\" is the earlier build given with --before, measured in the same runs.", ""]
@@ -456,7 +565,7 @@ def report(results, memory, notes, count):
         lines += [f"Characters in Wirepad's received-text box (6 a datagram, and a line break after each read "
                   f"notification's datagrams; the box holds at most its limit): {runs(shown)}."]
 
-    lines += ["", "### Clicks during floods", "",
+    lines += ["", "### Clicks sent as messages during floods", "",
               f"A click sent to the window every 20 ms for up to {CLICK_SECONDS} s while another process "
               f"floods a UDP listener with up to {FLOOD_DATAGRAMS:,} datagrams as fast as it can and a client "
               "sends a 16 MiB burst to a TCP listener, both at once. Milliseconds the window took to handle "
@@ -471,6 +580,8 @@ def report(results, memory, notes, count):
     if clicks:
         lines += ["", f"Budget (slowest click at most {CLICK_BUDGET_MS} ms): {max(clicks)} ms "
                       f"({verdict(max(clicks) <= CLICK_BUDGET_MS)})."]
+
+    lines += input_report(results, ours)
 
     lines += ["", "### Memory", "", "Peak resident size (VmHWM of the Wine process running the exe), MiB.", "",
               "| Program | Receive throughput | Request and reply | Datagrams | Both floods | "
@@ -491,12 +602,50 @@ def report(results, memory, notes, count):
     return "\n".join(lines) + "\n"
 
 
+def input_report(results, ours):
+    if not any(results.get(("input", "idle", k)) for k, _ in ours):
+        return []
+    lines = ["", "### A person's clicks and keys", "",
+             "Wirepad shown on a virtual X display (Xvfb) by Wine's X11 driver; a click on Insert GET "
+             "(`xdotool mousedown 1 mouseup 1`) and Alt+P, Insert POST's mnemonic (`xdotool key alt+p`), in "
+             "turn, each timed from the moment xdotool has sent it (its own start, some 20 ms, left out) until the send box holds the request. "
+             f"{INPUT_TRIALS} under each flood, after half a second of it; then as many as fit in the first "
+             f"second after it stops. One that takes no effect within {INPUT_TIMEOUT:.0f} s "
+             f"({INPUT_BEFORE_TIMEOUT:.0f} s for the earlier build, whose phase ends at two such in a row) "
+             "counts as not taken. Milliseconds.", "",
+             "| Program | Workload | Taken | Median | Slowest | Median click / key |",
+             "|---|---|---:|---:|---:|---:|"]
+    verdicts = []
+    for name, label in ours:
+        for phase in INPUT_PHASES:
+            times = results.get(("input", phase, name), [])
+            if not times:
+                continue
+            taken = [t for t in times if t is not None]
+            clicks = [t for i, t in enumerate(times) if t is not None and i % 2 == 0]
+            keys = [t for i, t in enumerate(times) if t is not None and i % 2 == 1]
+            med = statistics.median(taken) if taken else None
+            slow = max(taken) if taken and len(taken) == len(times) else None
+            lines.append(f"| {label} | {INPUT_PHASE_NAMES[phase]} | {len(taken)} of {len(times)} | {fmt(med)} | "
+                         f"{fmt(slow) if slow is not None else ('none' if not taken else 'not all')} | "
+                         f"{fmt(median(clicks))} / {fmt(median(keys))} |")
+            if name == "wirepad" and phase != "idle":
+                met = (len(taken) == len(times) and med is not None and med <= INPUT_BUDGET_MEDIAN_MS
+                       and slow <= INPUT_BUDGET_SLOWEST_MS)
+                verdicts.append(f"{phase}: {verdict(met)}")
+    lines += ["", f"Budget (under each flood and after it, median at most {INPUT_BUDGET_MEDIAN_MS} ms and slowest "
+                  f"at most {INPUT_BUDGET_SLOWEST_MS} ms): " + "; ".join(verdicts) + "."]
+    return lines
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--build", default=os.path.join(ROOT, "build", "release"))
     parser.add_argument("--before", help="another wirepad.exe (an earlier version) to measure beside "
                                          "this build's, in the same runs")
+    parser.add_argument("--workloads", default=",".join(WORKLOADS),
+                        help="which to measure, of " + ", ".join(WORKLOADS) + " (default: all)")
     args = parser.parse_args()
     build = os.path.abspath(args.build)
     before = os.path.abspath(args.before) if args.before else None
@@ -517,10 +666,21 @@ def main():
         print("wrk is needed for the request figures (apt-get install -y wrk)", file=sys.stderr)
         return 2
 
+    workloads = set(args.workloads.split(","))
+    for tool in (["Xvfb", "xdotool"] if "input" in workloads else []):
+        if not shutil.which(tool):
+            print(f"{tool} is needed for the real input (apt-get install -y xvfb xdotool)", file=sys.stderr)
+            return 2
+
     results, memory, notes = {}, {}, {}
-    for i in range(max(1, args.runs)):
-        print(f"run {i + 1} of {args.runs}", file=sys.stderr)
-        run_once(build, results, memory, notes, before)
+    display = Display(build) if "input" in workloads else None
+    try:
+        for i in range(max(1, args.runs)):
+            print(f"run {i + 1} of {args.runs}", file=sys.stderr)
+            run_once(build, results, memory, notes, workloads, before, display)
+    finally:
+        if display:
+            display.stop()
     text = report(results, memory, notes, max(1, args.runs))
     out = os.path.join(os.path.dirname(build), "bench-network.md")
     with open(out, "w") as f:

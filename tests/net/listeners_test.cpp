@@ -337,4 +337,41 @@ TEST_F(Listeners, InputInTheMiddleOfARunThatRemovesAndAddsListenersLeavesNoStale
     EXPECT_EQ(ReadPeer(client.Get(), 1, 1000).closed, true);
 }
 
+// A send and the window's end, clicked and keyed in the middle of a run: the
+// run's text goes in before the send empties the box, the send goes out on
+// its new connection, and the run stops once the window has ended.
+TEST_F(Listeners, InputInTheMiddleOfARunThatSendsAndEndsTheWindow) {
+    SOCKET udp = AddListenerOnAnyPort(false);
+    ASSERT_NE(udp, INVALID_SOCKET);
+    OwnedSocket server = BoundPeer(true);
+    SetText(IDC_HOST, L"127.0.0.1");
+    SetPort(IDC_PORT, PortOf(server.Get()));
+    SetText(IDC_SEND_TEXT, L"hello");
+    if (!FocusForInput(wnd_, Control(IDC_HOST))) {
+        GTEST_SKIP() << "the window system would not give the window the input";
+    }
+    PumpFor(100);
+    OwnedSocket sender(OpenSocket(false));
+    sockaddr_in to = MakeIpv4Address(htonl(INADDR_LOOPBACK), PortOf(udp));
+    for (const char* d : {"d1", "d2"}) {
+        sendto(sender.Get(), d, 2, 0, reinterpret_cast<const sockaddr*>(&to), sizeof(to));
+    }
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(udp, &set);
+    timeval wait{5, 0};
+    ASSERT_EQ(select(0, &set, nullptr, nullptr, &wait), 1);
+    ClickControl(Control(IDC_SEND_TCP_WAIT));
+    PressKeys({VK_ESCAPE});
+    SendMessageW(wnd_, WM_SOCKET_DATAGRAM, udp, FD_READ);
+
+    // The datagrams were taken and shown, then the send emptied the box.
+    EXPECT_FALSE(Readable(udp));
+    EXPECT_EQ(Received(), L"");
+    EXPECT_FALSE(IsWindowVisible(wnd_)) << "Escape was not taken in the run";
+    OwnedSocket peer = AcceptPeer(server.Get());
+    ASSERT_TRUE(peer);
+    EXPECT_EQ(ReadPeer(peer.Get(), 5).data, "hello");
+}
+
 }  // namespace

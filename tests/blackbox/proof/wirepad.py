@@ -173,9 +173,12 @@ class Wirepad:
     so that the driver finds exactly this window; driven by one wpdrive in
     serve mode. Wine output of the program goes to a log for heap checks."""
 
-    def __init__(self, build, locale="de_DE.UTF-8", winedebug=None, exe=None):
+    def __init__(self, build, locale="de_DE.UTF-8", winedebug=None, exe=None, display=None):
         """`exe`: another wirepad.exe to run instead of the build's own (the
-        build's Wine prefix and driver all the same)."""
+        build's Wine prefix and driver all the same). `display`: an X display
+        (person.Display) to show the window on, with Wine's X11 driver in a
+        prefix of its own, so that input can come through the X server as a
+        person's does; without it, the null driver and no display."""
         self.build = build
         self.folder = tempfile.mkdtemp(prefix="proof-", dir=os.path.join(build, "tests"))
         self.name = os.path.basename(self.folder)
@@ -183,11 +186,15 @@ class Wirepad:
         shutil.copy(exe or os.path.join(build, "wirepad.exe"), self.exe)
         self.log_path = os.path.join(self.folder, "wine.log")
         env = dict(os.environ, WIREPAD_BUILD_DIR=build, LC_ALL=locale)
+        shown = {}
+        if display:
+            shown = dict(WINEPREFIX=display.prefix, WIREPAD_WINE_MODE="x11", DISPLAY=display.name)
+            env.update(shown)
         if winedebug:
             env["WINEDEBUG"] = winedebug
         self.log = open(self.log_path, "wb")
         self.process = subprocess.Popen([WINE_EXEC, self.exe], env=env, stdout=self.log, stderr=self.log)
-        driver_env = dict(os.environ, WIREPAD_BUILD_DIR=build, WINEDEBUG="-all")
+        driver_env = dict(os.environ, WIREPAD_BUILD_DIR=build, WINEDEBUG="-all", **shown)
         self.driver = subprocess.Popen(
             [WINE_EXEC, os.path.join(build, "tests", "wpdrive.exe"), "wait", self.name, "serve"],
             env=driver_env, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
@@ -246,6 +253,12 @@ class Wirepad:
         click waits; returns the ms until text box `box` is empty, or None."""
         answer = self.ask(f"postclick {button} {box}", timeout)
         return int(answer.split()[1]) if answer and answer.startswith("ok ") else None
+
+    def rect(self, control=0):
+        """(left, top, right, bottom) of a control (0: the window) on the screen."""
+        answer = self.ask(f"rect {control}")
+        check(answer is not None, f"locating control {control} timed out")
+        return tuple(int(v) for v in answer.split())
 
     def alive(self):
         return self.process.poll() is None and self.ask("alive", 10) == "ok"
