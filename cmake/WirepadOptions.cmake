@@ -7,9 +7,24 @@ if(CMAKE_RC_COMPILER MATCHES "windres")
     set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -c 65001")
 endif()
 
-if(NOT MSVC)
-    # Small over fast: the program waits on the network, not on its code.
+# Small over fast: the program waits on the network, not on its code.
+if(MSVC)
+    set(CMAKE_CXX_FLAGS_RELEASE "/O1 /DNDEBUG" CACHE STRING "" FORCE)
+else()
     set(CMAKE_CXX_FLAGS_RELEASE "-Os -DNDEBUG" CACHE STRING "" FORCE)
+endif()
+
+if(MSVC)
+    # CMake gives every MSVC target C++ exceptions (/EHsc in CMAKE_CXX_FLAGS),
+    # and cl has RTTI on unless told otherwise. Plain code (below) must have
+    # neither, and an /EHsc that a later switch overrides makes cl warn on every
+    # file: so /EHsc goes to each C++ target that is not plain code instead.
+    string(REPLACE "/EHsc" "" CMAKE_CXX_FLAGS "${CMAKE_CXX_FLAGS}")
+    add_compile_options(
+        "$<$<AND:$<COMPILE_LANGUAGE:CXX>,$<NOT:$<BOOL:$<TARGET_PROPERTY:WIREPAD_PLAIN_CODE>>>>:/EHsc>")
+    # The static runtime for every target, GoogleTest's too: objects built for
+    # different runtimes do not link together.
+    set(CMAKE_MSVC_RUNTIME_LIBRARY "MultiThreaded$<$<CONFIG:Debug>:Debug>")
 endif()
 
 function(wirepad_apply_options target)
@@ -18,7 +33,6 @@ function(wirepad_apply_options target)
     if(MSVC)
         target_compile_options(${target} PRIVATE /W4 /WX /utf-8 /permissive-)
         target_link_options(${target} PRIVATE /MANIFEST:NO)
-        set_property(TARGET ${target} PROPERTY MSVC_RUNTIME_LIBRARY "MultiThreaded$<$<CONFIG:Debug>:Debug>")
     else()
         target_compile_options(${target} PRIVATE -Wall -Wextra -Werror
             $<$<CONFIG:Release,MinSizeRel>:-ffunction-sections -fdata-sections>)
@@ -32,12 +46,19 @@ endfunction()
 # unwinding its RAII helpers need pulls the C++ runtime's exception machinery
 # (and its name demangler) into the executable, five times its size.
 function(wirepad_plain_code target)
-    if(NOT MSVC)
+    if(MSVC)
+        # No /EHsc (see above), no RTTI, and a standard library that neither
+        # throws nor catches.
+        set_property(TARGET ${target} PROPERTY WIREPAD_PLAIN_CODE ON)
+        target_compile_options(${target} PRIVATE /GR-)
+        target_compile_definitions(${target} PRIVATE _HAS_EXCEPTIONS=0)
+    else()
         target_compile_options(${target} PRIVATE -fno-exceptions -fno-rtti)
     endif()
 endfunction()
 
-# A program whose entry is wWinMain or wmain (UTF-16 arguments).
+# A program whose entry is wWinMain or wmain (UTF-16 arguments). MSVC's
+# linker picks the matching start-up code by itself.
 function(wirepad_gui_entry target)
     if(NOT MSVC)
         target_link_options(${target} PRIVATE -municode)

@@ -40,6 +40,21 @@ std::wstring BuildFile(const std::wstring& relative) {
     return ExeFolder() + L"..\\" + relative;
 }
 
+std::wstring ProgramFile(const std::wstring& relative) {
+    DWORD size = GetEnvironmentVariableW(L"WIREPAD_PROGRAM_DIR", nullptr, 0);
+    if (size <= 1) {
+        return BuildFile(relative);
+    }
+    std::wstring folder(size, L'\0');
+    folder.resize(GetEnvironmentVariableW(L"WIREPAD_PROGRAM_DIR", folder.data(), size));
+    for (wchar_t& c : folder) {
+        c = c == L'/' ? L'\\' : c;
+    }
+    folder += L"\\";
+    bool absolute = folder[0] == L'\\' || folder[1] == L':';
+    return absolute ? folder + relative : BuildFile(folder + relative);
+}
+
 std::wstring MakeTempFolder(const std::wstring& tag) {
     wchar_t temp[MAX_PATH] = {};
     GetTempPathW(MAX_PATH, temp);
@@ -95,7 +110,7 @@ WirepadProcess::~WirepadProcess() {
 }
 
 bool WirepadProcess::Start(const std::wstring& exe) {
-    std::wstring path = exe.empty() ? BuildFile(L"wirepad.exe") : exe;
+    std::wstring path = exe.empty() ? ProgramFile(L"wirepad.exe") : exe;
     std::wstring commandLine = L"\"" + path + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);

@@ -12,6 +12,12 @@
 // its tests folder), as a Windows path.
 std::wstring BuildFile(const std::wstring& relative);
 
+// A file of the program under test (wirepad.exe, en\wirepad.exe.mui), given
+// relative to the folder that holds it: the build folder, or the folder that
+// WIREPAD_PROGRAM_DIR names (absolute or relative to the build folder, with
+// either slash), so that the same tests run on a program built another way.
+std::wstring ProgramFile(const std::wstring& relative);
+
 // A new, empty folder of the test's own under the temporary folder.
 std::wstring MakeTempFolder(const std::wstring& tag);
 bool CopyInto(const std::wstring& source, const std::wstring& target);
@@ -25,7 +31,7 @@ public:
     WirepadProcess(const WirepadProcess&) = delete;
     WirepadProcess& operator=(const WirepadProcess&) = delete;
 
-    // Starts the executable at `exe` (wirepad.exe of the build when empty).
+    // Starts the executable at `exe` (the program under test when empty).
     bool Start(const std::wstring& exe = L"");
 
     // The process's main window, waited for up to timeoutMs; null if none.

@@ -38,13 +38,13 @@ TEST(Blackbox, CloseBoxEndsItWithCode0) {
 std::wstring CopyProgram(const std::wstring& tag) {
     std::wstring dir = MakeTempFolder(tag);
     EXPECT_FALSE(dir.empty());
-    EXPECT_TRUE(CopyInto(BuildFile(L"wirepad.exe"), dir + L"wirepad.exe"));
+    EXPECT_TRUE(CopyInto(ProgramFile(L"wirepad.exe"), dir + L"wirepad.exe"));
     return dir;
 }
 
 TEST(BlackboxSatellite, EnglishSatelliteTranslatesTheWindowButTheIconStaysTheExecutables) {
     std::wstring dir = CopyProgram(L"en");
-    ASSERT_TRUE(CopyInto(BuildFile(L"en\\wirepad.exe.mui"), dir + L"wirepad.exe.mui"));
+    ASSERT_TRUE(CopyInto(ProgramFile(L"en\\wirepad.exe.mui"), dir + L"wirepad.exe.mui"));
     WirepadProcess app;
     ASSERT_TRUE(app.Start(dir + L"wirepad.exe"));
     ASSERT_NE(app.WaitForWindow(), nullptr);
