@@ -16,6 +16,8 @@ const ULONGLONG kRunMilliseconds = 40;
 const DWORD kIdleMilliseconds = 5;
 // How many connections one run may close before it ends.
 const int kClosesPerRun = 64;
+// How many sockets that keep filling up one run remembers (see Drain).
+const int kBusyPerRun = 16;
 // How often a run looks for a person's input besides right after its first
 // notification, and how many input messages it takes at a time: a click is a
 // handful, and the run's own work must not wait behind a key held down.
@@ -75,7 +77,8 @@ public:
             return;  // queued for a connection this run closed
         }
         if (message == WM_SOCKET_DATAGRAM) {
-            log_.Drain(s, true);
+            const HoldBack listener{wnd_, WM_SOCKET_DATAGRAM, FD_READ, SOCK_DGRAM, Busy(s)};
+            NoteBusy(s, log_.Drain(s, true, &listener));
         } else {
             HandleStream(s, WSAGETSELECTEVENT(lParam));
         }
@@ -88,10 +91,15 @@ public:
 private:
     void HandleStream(SOCKET s, WORD event) {
         switch (event) {
-        case FD_READ:
-            log_.Drain(s, false);
+        case FD_READ: {
+            // Asked for again as the waiting client registered: on a
+            // connection, the listeners' accept and connect events never
+            // come, so accepted connections lose nothing by it.
+            const HoldBack connection{wnd_, WM_SOCKET_STREAM, FD_READ | FD_CLOSE, SOCK_STREAM, Busy(s)};
+            NoteBusy(s, log_.Drain(s, false, &connection));
             Answer(s);
             break;
+        }
         case FD_ACCEPT: {
             // The new connection inherits the listener's channel and events;
             // it is recorded nowhere and closes on its own close notification.
@@ -140,6 +148,12 @@ private:
     // every one the platform posted for it lies before the marker. Nothing can
     // take the handle value between the two: only this thread makes sockets.
     void Close(SOCKET s) {
+        for (int i = 0; i < busyCount_; ++i) {
+            if (busy_[i] == s) {
+                busy_[i] = busy_[--busyCount_];
+                break;
+            }
+        }
         if (!CanTakeMore()) {
             CloseChannelSocket(wnd_, s);  // swept at once
             return;
@@ -149,6 +163,24 @@ private:
             closed_[closedCount_++] = s;
         } else {
             DropQueuedNotifications(wnd_, s, WM_SOCKET_STREAM, WM_SOCKET_DATAGRAM);
+        }
+    }
+
+    // A socket whose last drain in this run stopped with data still waiting
+    // is flooding: its next drains hold its notifications back from the
+    // start, so that each posts at most one more.
+    bool Busy(SOCKET s) const {
+        for (int i = 0; i < busyCount_; ++i) {
+            if (busy_[i] == s) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    void NoteBusy(SOCKET s, DrainResult drain) {
+        if (drain.end == DrainEnd::kChunkLimit && busyCount_ < kBusyPerRun && !Busy(s)) {
+            busy_[busyCount_++] = s;
         }
     }
 
@@ -192,6 +224,8 @@ private:
     HWND replyBox_;
     SOCKET closed_[kClosesPerRun];
     int closedCount_ = 0;
+    SOCKET busy_[kBusyPerRun];
+    int busyCount_ = 0;
 };
 
 }  // namespace
@@ -213,17 +247,17 @@ void HandleSocketNotifications(HWND wnd, UINT message, WPARAM wParam, LPARAM lPa
     ULONGLONG inputCheck = start;
     bool inputChecked = false;
     for (;;) {
-        // Input goes first, whenever it waits: the notifications queued
-        // behind it stay queued, in their order, and the run goes on with
-        // them afterwards. Looked for between notifications, never while one
-        // is half handled.
+        // Input goes first, whenever it waits, and so does any other message
+        // posted to the window: the notifications queued behind them stay
+        // queued, in their order, and the run goes on with them afterwards.
+        // Looked for between notifications, never while one is half handled.
         ULONGLONG now = GetTickCount64();
         if (!inputChecked || now - inputCheck >= kInputMilliseconds) {
             inputChecked = true;
             inputCheck = now;
-            if (InputWaiting() && InputIsTheDialogs(wnd)) {
+            if (InputWaiting(WM_SOCKET_STREAM, WM_SOCKET_DATAGRAM) && InputIsTheDialogs(wnd)) {
                 run.Pause();
-                HandleWaitingInput(wnd, kInputPerPause);
+                HandleWaitingInput(wnd, WM_SOCKET_STREAM, WM_SOCKET_DATAGRAM, kInputPerPause);
                 if (!DialogRunning(wnd)) {
                     return;  // closed: what is still queued is no one's business
                 }

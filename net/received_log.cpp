@@ -26,6 +26,14 @@ DrainEnd EndOfFailedReceive(int error) {
     }
 }
 
+// A handle whose notification came from before it was reused is left as
+// the platform registered it.
+bool SocketTypeIs(SOCKET s, int type) {
+    int actual = 0;
+    int length = sizeof(actual);
+    return getsockopt(s, SOL_SOCKET, SO_TYPE, reinterpret_cast<char*>(&actual), &length) == 0 && actual == type;
+}
+
 }  // namespace
 
 ReceivedLog::ReceivedLog(HWND wnd) : box_(GetDlgItem(wnd, IDC_RECV_TEXT)) {}
@@ -51,8 +59,23 @@ bool ReceivedLog::HasRoom() const {
     return SendMessageW(box_, EM_GETLIMITTEXT, 0, 0) > length + used_;
 }
 
-DrainResult ReceivedLog::Drain(SOCKET s, bool addLineBreak) {
+DrainResult ReceivedLog::Drain(SOCKET s, bool addLineBreak, const HoldBack* holdBack) {
     DrainResult result;
+    bool tried = false;
+    bool heldBack = false;
+    auto holdBackNow = [&] {
+        if (!tried) {
+            tried = true;
+            heldBack = SocketTypeIs(s, holdBack->type);
+        }
+        if (heldBack) {
+            long others = holdBack->events & ~FD_READ;
+            WSAAsyncSelect(s, holdBack->wnd, others ? holdBack->message : 0, others);
+        }
+    };
+    if (holdBack && holdBack->fromStart) {
+        holdBackNow();
+    }
     bool room = HasRoom();
     char buffer[kChunkBytes + 1];
     wchar_t wide[kChunkBytes + 1];
@@ -67,6 +90,9 @@ DrainResult ReceivedLog::Drain(SOCKET s, bool addLineBreak) {
             break;
         }
         result.received = true;
+        if (holdBack && chunk == 1) {
+            holdBackNow();
+        }
         if (!room) {
             continue;  // a full box shows nothing more; the data is still read
         }
@@ -78,6 +104,9 @@ DrainResult ReceivedLog::Drain(SOCKET s, bool addLineBreak) {
         wide[converted] = L'\0';
         Add(wide, converted);
         room = HasRoom();
+    }
+    if (heldBack) {
+        WSAAsyncSelect(s, holdBack->wnd, holdBack->message, holdBack->events);
     }
     // Once per drain, whether or not anything came.
     if (addLineBreak && room) {

@@ -28,6 +28,16 @@ struct DrainResult {
     DrainEnd end = DrainEnd::kChunkLimit;
 };
 
+// How a socket of a given type is registered for its notifications, for a
+// drain that holds its read notifications back while it reads (see Drain).
+struct HoldBack {
+    HWND wnd;
+    UINT message;
+    long events;
+    int type;        // SOCK_STREAM or SOCK_DGRAM
+    bool fromStart;  // the socket keeps filling up: held back before the first receive
+};
+
 // Lives within one handler: what it collects is shown by Show() or, at the
 // latest, when it goes; the box draws again when it goes.
 class ReceivedLog {
@@ -39,7 +49,17 @@ public:
 
     // Moves what the socket has waiting (at most one notification's worth of
     // chunks) into the log; with addLineBreak, one CR LF follows.
-    DrainResult Drain(SOCKET s, bool addLineBreak);
+    //
+    // Every receive that leaves data waiting makes the platform post another
+    // read notification, so a drain of many chunks under a flood queues about
+    // as many notifications as it reads, and the queue grows for as long as
+    // the flood lasts. With `holdBack`, once a second chunk has come from a
+    // socket of its type (or from the start), the socket's read
+    // notifications are held back for the rest of the drain (its other
+    // events stay registered) and asked for again at its end, which posts at
+    // most one if data still waits. A notification that brings one chunk
+    // pays for nothing.
+    DrainResult Drain(SOCKET s, bool addLineBreak, const HoldBack* holdBack = nullptr);
 
     // Puts everything collected into the box with one insertion.
     void Show();

@@ -16,20 +16,32 @@ bool ScrollBarPressed(HWND wnd, LONG bar) {
     return false;
 }
 
-// The characters TranslateMessage posted for the key just handled come
-// first; the ranges hold no input messages, so none is taken out of turn.
-bool TakeInput(MSG* msg) {
-    return PeekMessageW(msg, nullptr, WM_CHAR, WM_DEADCHAR, PM_REMOVE) ||
-           PeekMessageW(msg, nullptr, WM_SYSCHAR, WM_SYSDEADCHAR, PM_REMOVE) ||
-           PeekMessageW(msg, nullptr, 0, 0, PM_REMOVE | PM_QS_INPUT);
+// A posted message outside the notifications: below them, or above. (A
+// filter whose bounds are both 0 means every message, so 0 itself is left
+// out; nothing posts WM_NULL but to wake a loop.)
+bool TakePosted(MSG* msg, UINT first, UINT last, UINT flags) {
+    flags |= PM_QS_POSTMESSAGE;
+    return (first > 1 && PeekMessageW(msg, nullptr, 1, first - 1, flags)) ||
+           (last < 0xFFFFFFFFu && PeekMessageW(msg, nullptr, last + 1, 0xFFFFFFFFu, flags));
+}
+
+// What the input just handled posted comes first (the characters
+// TranslateMessage made for a key, the close box's IDCANCEL), then the next
+// input.
+bool TakeInput(MSG* msg, UINT first, UINT last) {
+    return TakePosted(msg, first, last, PM_REMOVE) || PeekMessageW(msg, nullptr, 0, 0, PM_REMOVE | PM_QS_INPUT);
 }
 
 }  // namespace
 
-bool InputWaiting() {
+bool InputWaiting(UINT notificationsFirst, UINT notificationsLast) {
     // Returns at once; with MWMO_INPUTAVAILABLE, input already seen but not
     // yet taken counts too.
-    return MsgWaitForMultipleObjectsEx(0, nullptr, 0, QS_INPUT, MWMO_INPUTAVAILABLE) == WAIT_OBJECT_0;
+    if (MsgWaitForMultipleObjectsEx(0, nullptr, 0, QS_INPUT, MWMO_INPUTAVAILABLE) == WAIT_OBJECT_0) {
+        return true;
+    }
+    MSG msg;
+    return TakePosted(&msg, notificationsFirst, notificationsLast, PM_NOREMOVE);
 }
 
 bool InputIsTheDialogs(HWND dialog) {
@@ -52,9 +64,14 @@ bool InputIsTheDialogs(HWND dialog) {
     return !ScrollBarPressed(gui.hwndCapture, OBJID_VSCROLL) && !ScrollBarPressed(gui.hwndCapture, OBJID_HSCROLL);
 }
 
-void HandleWaitingInput(HWND dialog, int limit) {
+void HandleWaitingInput(HWND dialog, UINT notificationsFirst, UINT notificationsLast, int limit) {
     MSG msg;
-    for (int taken = 0; taken < limit && DialogRunning(dialog) && TakeInput(&msg); ++taken) {
+    for (int taken = 0; taken < limit && DialogRunning(dialog) && TakeInput(&msg, notificationsFirst, notificationsLast);
+         ++taken) {
+        if (msg.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(msg.wParam));  // the dialog's loop ends on it
+            break;
+        }
         if (!IsDialogMessageW(dialog, &msg)) {
             TranslateMessage(&msg);
             DispatchMessageW(&msg);

@@ -3,16 +3,22 @@
 // The window system hands a thread its posted messages before its input, and
 // socket notifications are posted messages: while a peer keeps a socket busy
 // one is always waiting, so a loop that takes the next message never reaches
-// a click or a key. The notification handler asks here, between
-// notifications, whether input waits, and if so handles it on the spot, as
-// the dialog's own loop would have.
+// a click or a key. Under a flood the platform queues many notifications
+// ahead of anything else posted, among them what input causes: the close
+// box posts the dialog's IDCANCEL. The notification handler asks here,
+// between notifications, whether input or such a message waits, and if so
+// handles it on the spot, as the dialog's own loop would have.
+//
+// [notificationsFirst, notificationsLast] are the notification messages,
+// which stay queued in their order.
 #pragma once
 
 #include <windows.h>
 
-// Whether mouse or keyboard input waits in the thread's queue. Asking also
-// lets the window system queue input it has received but not yet queued.
-bool InputWaiting();
+// Whether mouse or keyboard input, or a posted message other than the
+// notifications, waits in the thread's queue. Asking also lets the window
+// system queue input it has received but not yet queued.
+bool InputWaiting(UINT notificationsFirst, UINT notificationsLast);
 
 // Whether the dialog may take the waiting input now. Not while a loop of the
 // window system's own owns it: a menu, moving the window, or a scroll bar
@@ -21,13 +27,14 @@ bool InputWaiting();
 // never comes.
 bool InputIsTheDialogs(HWND dialog);
 
-// Takes the waiting input and handles it as the dialog's loop does: through
-// the dialog manager (Tab, arrows, Enter, Escape, mnemonics), translated into
-// characters, and dispatched. The characters a key makes are handled before
-// the next input, and nothing but input and those characters is taken. At
-// most `limit` messages; stops when the dialog has ended. Then paints what
-// the input changed, since no paint comes while notifications keep waiting.
-void HandleWaitingInput(HWND dialog, int limit);
+// Takes the waiting input and the other posted messages and handles them as
+// the dialog's loop does: through the dialog manager (Tab, arrows, Enter,
+// Escape, mnemonics), translated into characters, and dispatched. The
+// characters a key makes, and what it posts, are handled before the next
+// input. At most `limit` messages; stops when the dialog has ended. Then
+// paints what the input changed, since no paint comes while notifications
+// keep waiting.
+void HandleWaitingInput(HWND dialog, UINT notificationsFirst, UINT notificationsLast, int limit);
 
 // Whether the dialog is still running: neither destroyed nor ended.
 bool DialogRunning(HWND dialog);

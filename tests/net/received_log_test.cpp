@@ -210,4 +210,62 @@ TEST_F(ReceivedLog, KeysTakeEffectDuringAFlood) {
     EXPECT_TRUE(request.size() > 5 && request.compare(request.size() - 5, 5, L"\r\n\r\nx") == 0);
 }
 
+// How many socket notifications wait in the window's queue; they keep their
+// order.
+int QueuedNotifications(HWND wnd) {
+    const LPARAM kEnd = 0x454E44;
+    PostMessageW(wnd, WM_SOCKET_STREAM, static_cast<WPARAM>(INVALID_SOCKET), kEnd);
+    int count = 0;
+    MSG msg;
+    while (PeekMessageW(&msg, wnd, WM_SOCKET_STREAM, WM_SOCKET_DATAGRAM, PM_REMOVE)) {
+        if (msg.wParam == static_cast<WPARAM>(INVALID_SOCKET) && msg.lParam == kEnd) {
+            break;
+        }
+        PostMessageW(wnd, msg.message, msg.wParam, msg.lParam);
+        ++count;
+    }
+    return count;
+}
+
+// Every receive that leaves data waiting makes the platform post another
+// read notification. Under a flood, a drain of many chunks must not leave as
+// many notifications behind, or the queue grows for as long as the flood
+// lasts, and everything that sweeps it (removing a listener, closing the
+// window) takes longer and longer.
+TEST_F(ReceivedLog, AFloodLeavesFewNotificationsQueued) {
+    SOCKET udp = AddListenerOnAnyPort(false);
+    OwnedSocket server = BoundPeer(true);
+    OwnedSocket stream = WaitingSendTo(server.Get(), L"");
+    ASSERT_TRUE(udp != INVALID_SOCKET && stream);
+    std::atomic<bool> stop{false};
+    std::thread datagrams([&, port = PortOf(udp)] {
+        OwnedSocket s(OpenSocket(false));
+        sockaddr_in to = MakeIpv4Address(htonl(INADDR_LOOPBACK), port);
+        for (ULONGLONG end = GetTickCount64() + 10000; !stop && GetTickCount64() < end;) {
+            sendto(s.Get(), "flood!", 6, 0, reinterpret_cast<const sockaddr*>(&to), sizeof(to));
+        }
+    });
+    // Blocked sends end soon once the window stops reading.
+    DWORD patience = 100;
+    setsockopt(stream.Get(), SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&patience), sizeof(patience));
+    std::thread bytes([&] {
+        std::string block(65536, 'x');
+        for (ULONGLONG end = GetTickCount64() + 10000; !stop && GetTickCount64() < end;) {
+            SendAll(stream.Get(), block);
+        }
+    });
+    int most = 0;
+    ULONGLONG end = GetTickCount64() + 1500;
+    while (GetTickCount64() < end) {
+        PumpFor(100);
+        int queued = QueuedNotifications(wnd_);
+        most = queued > most ? queued : most;
+    }
+    stop = true;
+    datagrams.join();
+    bytes.join();
+    EXPECT_GT(Received().size(), 0u);
+    EXPECT_LT(most, 64) << "notifications queued during the flood";
+}
+
 }  // namespace
