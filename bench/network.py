@@ -279,12 +279,23 @@ def input_trials(app, person, count, timeout, until=None):
     return times
 
 
+def remove_one(app, person, timeout):
+    """Alt+R on the selected (last) listener row: milliseconds until the row
+    is gone, or None."""
+    rows = len(app.rows())
+    start = person.keys("alt+r")
+    gone = wp.wait_for(lambda: len(app.rows()) == rows - 1, timeout, 0.002)
+    return (time.monotonic() - start) * 1000 if gone else None
+
+
 def input_floods(build, display, exe, timeout):
     """A person's input on a window shown on `display`: idle, under each flood
-    and in the first second after it stops. {phase: [ms or None, ...]}."""
+    and in the first second after it stops; and, under each flood, removing
+    a listener (which sweeps the notifications queued for it off the whole
+    queue). ({phase: [ms or None, ...]}, {flood: ms or None})."""
     tcp_port, udp_port = wp.free_port(), wp.free_port()
     app = wp.Wirepad(build, exe=exe, display=display)
-    phases = {}
+    phases, removals = {}, {}
     floods = []
     try:
         person = Person(app, display)
@@ -314,8 +325,12 @@ def input_floods(build, display, exe, timeout):
             flood = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             floods.append(flood)
             try:
+                # A listener of no use to the flood, selected, to be removed.
+                app.add_listener(False, wp.free_port())
+                app.select(len(app.rows()) - 1)
                 time.sleep(0.5)
                 phases[name] = input_trials(app, person, INPUT_TRIALS, timeout)
+                removals[name] = remove_one(app, person, timeout)
             finally:
                 flood.kill()
                 flood.wait()
@@ -329,7 +344,7 @@ def input_floods(build, display, exe, timeout):
                 flood.kill()
                 flood.wait()
         app.stop()
-    return phases
+    return phases, removals
 
 
 # --- one run ----------------------------------------------------------------------
@@ -463,8 +478,11 @@ def run_once(build, results, memory, notes, workloads, before=None, display=None
         # A person's input through the X server.
         for name, exe in programs:
             timeout = INPUT_TIMEOUT if exe is None else INPUT_BEFORE_TIMEOUT
-            for phase, times in input_floods(build, display, exe, timeout).items():
+            phases, removals = input_floods(build, display, exe, timeout)
+            for phase, times in phases.items():
                 results.setdefault(("input", phase, name), []).extend(times)
+            for flood, ms in removals.items():
+                results.setdefault(("remove", flood, name), []).append(ms)
 
 
 # --- the report --------------------------------------------------------------------
@@ -635,6 +653,18 @@ def input_report(results, ours):
                 verdicts.append(f"{phase}: {verdict(met)}")
     lines += ["", f"Budget (under each flood and after it, median at most {INPUT_BUDGET_MEDIAN_MS} ms and slowest "
                   f"at most {INPUT_BUDGET_SLOWEST_MS} ms): " + "; ".join(verdicts) + "."]
+    lines += ["", "Removing a listener under each flood: Alt+R (Remove's mnemonic) on a selected UDP listener that "
+                  "gets no traffic, timed until its row is gone; removing sweeps whatever is queued for it off the "
+                  "whole queue of notifications. Milliseconds, one a run.", "",
+              "| Program | Flood | Median | Slowest | Runs |", "|---|---|---:|---:|---|"]
+    for name, label in ours:
+        for flood in ("udp", "tcp", "http"):
+            times = results.get(("remove", flood, name), [])
+            if times:
+                taken = [t for t in times if t is not None]
+                lines.append(f"| {label} | {INPUT_PHASE_NAMES[flood]} | {fmt(median(taken))} | "
+                             f"{fmt(max(taken)) if len(taken) == len(times) else 'not all'} | "
+                             f"{', '.join('none' if t is None else f'{t:.0f}' for t in times)} |")
     return lines
 
 

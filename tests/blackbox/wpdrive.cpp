@@ -28,6 +28,7 @@
 //                      would wait), and times it until text box BOX is empty;
 //                      "timeout" after 30 s
 //   alive           -> "ok" when the window answers within 5 s, else "timeout"
+//   select ID ROW   -> "ok": selects row ROW of list box ID
 //   rect ID         -> "LEFT TOP RIGHT BOTTOM": where control ID (0: the
 //                      window) is on the screen, for input sent at it
 //   escape, close   -> "ok"
@@ -189,6 +190,10 @@ bool Serve(HWND wnd, const std::wstring& command, const std::wstring& rest) {
     } else if (command == L"alive") {
         bool answered = SendMessageTimeoutW(wnd, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &result) != 0;
         Reply(answered ? L"ok" : L"timeout");
+    } else if (command == L"select") {
+        int row = _wtoi(rest.substr(rest.find(L' ') + 1).c_str());
+        SendMessageTimeoutW(c, LB_SETCURSEL, static_cast<WPARAM>(row), 0, SMTO_NORMAL, 30000, &result);
+        Reply(L"ok");
     } else if (command == L"rect") {
         RECT r{};
         GetWindowRect(id ? c : wnd, &r);

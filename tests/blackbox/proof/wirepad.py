@@ -254,6 +254,9 @@ class Wirepad:
         answer = self.ask(f"postclick {button} {box}", timeout)
         return int(answer.split()[1]) if answer and answer.startswith("ok ") else None
 
+    def select(self, row):
+        check(self.ask(f"select {LISTENERS} {row}") == "ok", f"selecting row {row} failed")
+
     def rect(self, control=0):
         """(left, top, right, bottom) of a control (0: the window) on the screen."""
         answer = self.ask(f"rect {control}")
