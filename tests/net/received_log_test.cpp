@@ -6,7 +6,6 @@
 #include "platform/controls.h"
 #include "support/real_input.h"
 
-#include <atomic>
 #include <thread>
 
 namespace {
@@ -187,23 +186,13 @@ TEST_F(ReceivedLog, KeysTakeEffectDuringAFlood) {
     if (!FocusForInput(wnd_, Control(IDC_SEND_TEXT))) {
         GTEST_SKIP() << "the window system would not give the window the input";
     }
-    std::atomic<bool> stop{false};
-    std::thread flood([&, port = PortOf(listener)] {
-        OwnedSocket s(OpenSocket(false));
-        sockaddr_in to = MakeIpv4Address(htonl(INADDR_LOOPBACK), port);
-        for (ULONGLONG end = GetTickCount64() + 10000; !stop && GetTickCount64() < end;) {
-            sendto(s.Get(), "flood!", 6, 0, reinterpret_cast<const sockaddr*>(&to), sizeof(to));
-        }
-    });
-    bool flooding = PumpUntil([&] { return !Received().empty(); }, 5000);
+    Flood flood(PortOf(listener));
+    ASSERT_TRUE(PumpUntil([&] { return !Received().empty(); }, 5000));
     PumpFor(200);
     PressKeys({'X'});
     bool typed = PumpUntil([&] { return Text(IDC_SEND_TEXT) == L"x"; }, 1000);
     PressKeys({VK_MENU, 'P'});  // Insert POST: the typed text becomes the body
     bool posted = PumpUntil([&] { return Text(IDC_SEND_TEXT).rfind(L"POST / ", 0) == 0; }, 1000);
-    stop = true;
-    flood.join();
-    ASSERT_TRUE(flooding);
     EXPECT_TRUE(typed) << Text(IDC_SEND_TEXT).c_str();
     EXPECT_TRUE(posted) << Text(IDC_SEND_TEXT).c_str();
     std::wstring request = Text(IDC_SEND_TEXT);
@@ -237,33 +226,15 @@ TEST_F(ReceivedLog, AFloodLeavesFewNotificationsQueued) {
     OwnedSocket server = BoundPeer(true);
     OwnedSocket stream = WaitingSendTo(server.Get(), L"");
     ASSERT_TRUE(udp != INVALID_SOCKET && stream);
-    std::atomic<bool> stop{false};
-    std::thread datagrams([&, port = PortOf(udp)] {
-        OwnedSocket s(OpenSocket(false));
-        sockaddr_in to = MakeIpv4Address(htonl(INADDR_LOOPBACK), port);
-        for (ULONGLONG end = GetTickCount64() + 10000; !stop && GetTickCount64() < end;) {
-            sendto(s.Get(), "flood!", 6, 0, reinterpret_cast<const sockaddr*>(&to), sizeof(to));
-        }
-    });
-    // Blocked sends end soon once the window stops reading.
-    DWORD patience = 100;
-    setsockopt(stream.Get(), SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&patience), sizeof(patience));
-    std::thread bytes([&] {
-        std::string block(65536, 'x');
-        for (ULONGLONG end = GetTickCount64() + 10000; !stop && GetTickCount64() < end;) {
-            SendAll(stream.Get(), block);
-        }
-    });
     int most = 0;
+    Flood datagrams(PortOf(udp));
+    Flood bytes(stream.Get());
     ULONGLONG end = GetTickCount64() + 1500;
     while (GetTickCount64() < end) {
         PumpFor(100);
         int queued = QueuedNotifications(wnd_);
         most = queued > most ? queued : most;
     }
-    stop = true;
-    datagrams.join();
-    bytes.join();
     EXPECT_GT(Received().size(), 0u);
     EXPECT_LT(most, 64) << "notifications queued during the flood";
 }

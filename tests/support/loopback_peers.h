@@ -6,7 +6,9 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 
 #include "platform/sockets.h"
 #include "support/message_pump.h"
@@ -91,3 +93,36 @@ inline PeerRead ReadPeer(SOCKET s, size_t bytes, DWORD timeoutMs = 5000) {
 inline void SendAll(SOCKET s, const std::string& bytes) {
     send(s, bytes.data(), static_cast<int>(bytes.size()), 0);
 }
+
+// A peer on a thread of its own that floods the window for at most 10 s,
+// until it goes: datagrams of 6 bytes to a UDP port as fast as it can, or,
+// given a connected socket, 64 KiB writes on it.
+class Flood {
+public:
+    explicit Flood(u_short udpPort) : thread_([this, udpPort] {
+        OwnedSocket s(OpenSocket(false));
+        sockaddr_in to = MakeIpv4Address(htonl(INADDR_LOOPBACK), udpPort);
+        for (ULONGLONG end = GetTickCount64() + 10000; !stop_ && GetTickCount64() < end;) {
+            sendto(s.Get(), "flood!", 6, 0, reinterpret_cast<const sockaddr*>(&to), sizeof(to));
+        }
+    }) {}
+    explicit Flood(SOCKET stream) : thread_([this, stream] {
+        // Blocked sends end soon once the window stops reading.
+        DWORD patience = 100;
+        setsockopt(stream, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&patience), sizeof(patience));
+        std::string block(65536, 'x');
+        for (ULONGLONG end = GetTickCount64() + 10000; !stop_ && GetTickCount64() < end;) {
+            SendAll(stream, block);
+        }
+    }) {}
+    ~Flood() {
+        stop_ = true;
+        thread_.join();
+    }
+    Flood(const Flood&) = delete;
+    Flood& operator=(const Flood&) = delete;
+
+private:
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
