@@ -31,6 +31,11 @@
 //   select ID ROW   -> "ok": selects row ROW of list box ID
 //   rect ID         -> "LEFT TOP RIGHT BOTTOM": where control ID (0: the
 //                      window) is on the screen, for input sent at it
+//   take ID         -> the escaped text of box ID, which is then cut from the
+//                      box's front: text the window appends meanwhile lands
+//                      after it and stays for the next take
+//   limit ID        -> the text limit of box ID (EM_GETLIMITTEXT)
+//   handles         -> how many handles the window's process holds
 //   escape, close   -> "ok"
 // End of input ends the program.
 #include <windows.h>
@@ -199,6 +204,39 @@ bool Serve(HWND wnd, const std::wstring& command, const std::wstring& rest) {
         GetWindowRect(id ? c : wnd, &r);
         Reply(std::to_wstring(r.left) + L" " + std::to_wstring(r.top) + L" " + std::to_wstring(r.right) + L" " +
               std::to_wstring(r.bottom));
+    } else if (command == L"take") {
+        // The window may append between two of these messages; its append
+        // leaves the caret at the end, so a cut that found its selection gone
+        // is made again. A caret at 0 afterwards is the cut's own.
+        std::wstring text = WindowText(c);
+        for (int tries = 0; tries < 20 && !text.empty(); ++tries) {
+            SendMessageTimeoutW(c, EM_SETSEL, 0, static_cast<LPARAM>(text.size()), SMTO_NORMAL, 30000, &result);
+            SendMessageTimeoutW(c, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L""), SMTO_NORMAL, 30000, &result);
+            // Pointers do not cross processes: the selection comes back packed.
+            DWORD_PTR selection = 1;
+            SendMessageTimeoutW(c, EM_GETSEL, 0, 0, SMTO_NORMAL, 30000, &selection);
+            if (selection == 0) {
+                break;
+            }
+            std::wstring now = WindowText(c);
+            if (now.compare(0, text.size(), text) != 0) {
+                break;  // cut, and more came after it
+            }
+        }
+        Reply(Escape(text));
+    } else if (command == L"limit") {
+        SendMessageTimeoutW(c, EM_GETLIMITTEXT, 0, 0, SMTO_NORMAL, 30000, &result);
+        Reply(std::to_wstring(result));
+    } else if (command == L"handles") {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(wnd, &pid);
+        HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid);
+        DWORD count = 0;
+        bool counted = process && GetProcessHandleCount(process, &count);
+        if (process) {
+            CloseHandle(process);
+        }
+        Reply(counted ? std::to_wstring(count) : L"unknown");
     } else if (command == L"escape") {
         PostMessageW(GetDlgItem(wnd, IDC_HOST), WM_KEYDOWN, VK_ESCAPE, 0x00010001);
         PostMessageW(GetDlgItem(wnd, IDC_HOST), WM_KEYUP, VK_ESCAPE, 0xC0010001);

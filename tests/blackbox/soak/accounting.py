@@ -1,0 +1,396 @@
+"""The soak's accounting: reads the received text out of the window as it
+comes, and proves from it that every byte each peer sent shows, in its
+connection's order, as the window's display rule makes it:
+
+- the window reads a connection in chunks of at most 1,023 bytes, converts
+  each chunk on its own from the code page and shows it up to its first zero
+  byte; chunks of different connections follow one another whole;
+- after each datagram notification it adds one line break, so the datagrams
+  one notification read are followed by a CR LF before anything else shows;
+  a notification that finds nothing adds a line break alone;
+- a datagram of more than 1,023 bytes is not shown.
+
+The checker knows every peer's bytes (the ledger) and walks the text once,
+taking each piece as the continuation of the one connection whose next bytes
+it matches. A chunk that begins on the second byte of a double-byte
+character, or ends after its first byte, shows one character there that the
+code page makes of the lone byte: its default character, "?", which no peer
+sends.
+"""
+
+import threading
+import time
+
+from peers import CHUNK, STRICT
+
+# What the code page makes of a byte that needs a second one it does not get
+# (its default character); no peer sends it.
+LONE = "?"
+
+
+class Taker:
+    """Reads the received text out of the window and cuts what it read from
+    the box's front, so the box never fills and nothing is read twice."""
+
+    def __init__(self, app, rate):
+        self.app, self.rate = app, rate
+        answer = app.ask(f"limit {app.RECV}", 30)
+        self.limit = int(answer) if answer and answer.isdigit() else 30_000
+        self.pieces = []          # text in the order it was taken
+        self.largest = 0
+        self.takes = 0
+        self.slowest_ms = 0.0
+        self.unanswered = 0
+        self.stop = threading.Event()
+        self.paused = threading.Event()
+        self.idle = threading.Event()
+        self.lock = threading.Lock()
+        self.thread = threading.Thread(target=self._run, daemon=True)
+
+    def start(self):
+        self.thread.start()
+
+    def take(self):
+        with self.lock:
+            start = time.monotonic()
+            answer = self.app.ask(f"take {self.app.RECV}", 30)
+            took = (time.monotonic() - start) * 1000
+            if answer is None:
+                self.unanswered += 1
+                return None
+            text = self.app.unescape(answer)
+            self.takes += 1
+            self.slowest_ms = max(self.slowest_ms, took)
+            self.largest = max(self.largest, len(text))
+            if text:
+                self.pieces.append(text)
+            self.rate.read(len(text))
+            return text
+
+    def _run(self):
+        while not self.stop.is_set():
+            if self.paused.is_set():
+                self.idle.set()
+                time.sleep(0.01)
+                continue
+            self.idle.clear()
+            self.take()
+            time.sleep(0.02)
+
+    def pause(self):
+        self.paused.set()
+        self.idle.wait(10)
+
+    def resume(self):
+        self.paused.clear()
+
+    def settle(self, quiet=0.4, timeout=30):
+        """Takes until nothing more has come for `quiet` seconds (the taker
+        paused): the box is then empty and holds all that was sent."""
+        end = time.monotonic() + timeout
+        last = time.monotonic()
+        while time.monotonic() < end:
+            text = self.take()
+            if text:
+                last = time.monotonic()
+            elif time.monotonic() - last >= quiet:
+                return True
+            time.sleep(0.05)
+        return False
+
+    def text(self):
+        return "".join(self.pieces)
+
+
+# --- the checker -------------------------------------------------------------
+
+def is_lead(b):
+    return 0x81 <= b <= 0xFE
+
+
+class Stream:
+    """One connection's bytes, decoded as the window decodes a chunk that
+    starts at a character: text[k] is the character at byte byte_of[k]."""
+
+    def __init__(self, name, data, strict):
+        self.name, self.data, self.strict = name, bytes(data), strict
+        chars, byte_of, char_at = [], [], [-1] * (len(data) + 1)
+        i = 0
+        while i < len(data):
+            b = data[i]
+            char_at[i] = len(chars)
+            byte_of.append(i)
+            if is_lead(b) and i + 1 < len(data):
+                chars.append(data[i:i + 2].decode("cp950", "replace"))
+                i += 2
+            else:
+                chars.append(chr(b))
+                i += 1
+        char_at[len(data)] = len(chars)
+        byte_of.append(len(data))
+        self.text = "".join(chars)
+        self.byte_of, self.char_at = byte_of, char_at
+        self.next = [0]   # byte offsets where its next chunk may start
+        self.shown = 0    # bytes accounted for
+        self.could_end = False
+
+    def open(self):
+        return self.next and min(self.next) < len(self.data)
+
+    def stop_after(self, start, chars):
+        """The byte after the first `chars` characters shown from `start`."""
+        if self.char_at[start] < 0:
+            start, chars = min(start + 2, len(self.data)), chars - 1
+        return self.byte_of[min(self.char_at[start] + max(chars, 0), len(self.text))]
+
+    def match(self, text, i, start):
+        """How the chunk(s) starting at byte `start` match text[i:]: (chars,
+        byte where the match stopped, that byte is a zero, a lone character
+        was taken for the chunk's first byte)."""
+        m = 0
+        if self.char_at[start] < 0:
+            # Starts on a character's second byte: the code page makes one
+            # character of it and the byte after it.
+            if not text.startswith(LONE, i):
+                return 0, start, False, False
+            m, start = 1, min(start + 2, len(self.data))
+        k = self.char_at[start]
+        end_k = k
+        limit = len(self.text)
+        while end_k < limit:
+            step = min(1024, limit - end_k)
+            a = self.text[end_k:end_k + step]
+            b = text[i + m + (end_k - k):i + m + (end_k - k) + step]
+            if a == b:
+                end_k += step
+                if "\0" in a:
+                    end_k = end_k - step + a.index("\0")
+                    break
+                continue
+            n = 0
+            while n < len(b) and a[n] == b[n] and a[n] != "\0":
+                n += 1
+            end_k += n
+            break
+        shown = m + end_k - k
+        if end_k < limit and self.text[end_k] == "\0":
+            return shown, self.byte_of[end_k], True, m == 1
+        if (end_k < limit and self.byte_of[end_k + 1] - self.byte_of[end_k] == 2
+                and text.startswith(LONE, i + shown)):
+            # The chunk ended after the first byte of a double-byte character.
+            return shown + 1, self.byte_of[end_k] + 1, False, m == 1
+        return shown, self.byte_of[end_k], False, m == 1
+
+
+class Verdicts:
+    def __init__(self):
+        self.checks = []   # (name, passed, detail)
+
+    def add(self, name, passed, detail=""):
+        self.checks.append((name, bool(passed), detail))
+
+    def passed(self):
+        return all(p for _, p, _ in self.checks)
+
+
+def check_text(text, ledger, http_ports, seed):
+    """Walks the received text; returns (verdicts, figures)."""
+    v = Verdicts()
+    streams = {}
+    for c in ledger.connections:
+        streams[f"connection {c.cid}"] = Stream(f"connection {c.cid}", c.sent, c.kind in STRICT)
+    for o in ledger.own:
+        if o.answer:
+            streams[f"own {o.cid}"] = Stream(f"own {o.cid}", o.answer, True)
+    by_header = {}
+    for name, st in streams.items():
+        if st.data[:2] == b"\x02T":
+            by_header[st.data[:7]] = st
+        elif st.data[:2] == b"\x02O":
+            by_header[st.data[:7]] = st
+    datagrams = {d.did: d for d in ledger.datagrams}
+    shown_dgrams = set()
+    last_of_sender = {}
+    requests = {http_request_text_for(p): p for p in http_ports}
+    http_seen = 0
+    line_breaks = 0
+    pending = None   # port of the datagrams waiting for their line break
+    first_fault = None
+    weak_pieces = 0
+    last = None
+    i = 0
+    n = len(text)
+
+    def fault(what):
+        nonlocal first_fault
+        if first_fault is None:
+            context = text[max(0, i - 40):i + 60].encode("unicode_escape").decode()
+            first_fault = f"{what} at character {i} of the received text (seed {seed}): …{context}…"
+
+    while i < n and first_fault is None:
+        if text.startswith("\r\n", i):
+            line_breaks += 1
+            pending = None
+            last = None
+            i += 2
+            continue
+        if text.startswith("\x02U", i):
+            did = int(text[i + 2:i + 9]) if text[i + 2:i + 9].isdigit() else -1
+            d = datagrams.get(did)
+            if d is None:
+                fault("a datagram no peer sent")
+                break
+            want = shown_datagram(d.data)
+            if not want or not text.startswith(want, i):
+                fault(f"datagram {did} (from sender {d.sender}) shown otherwise than it was sent")
+                break
+            if did in shown_dgrams:
+                fault(f"datagram {did} shown twice")
+                break
+            if pending is not None and pending != d.port:
+                fault(f"datagram {did} on port {d.port} follows datagrams of port {pending} with no line break")
+                break
+            if last_of_sender.get(d.sender, 0) > did:
+                fault(f"datagram {did} from sender {d.sender} after a later one of that sender")
+                break
+            last_of_sender[d.sender] = did
+            shown_dgrams.add(did)
+            pending = d.port
+            last = None
+            i += len(want)
+            continue
+        if text.startswith("GET / HTTP/1.1\r\n", i):
+            end = text.find("\r\n\r\n", i)
+            if end < 0 or text[i:end + 4] not in requests:
+                fault("an HTTP request no peer sent")
+                break
+            http_seen += 1
+            last = None
+            i = end + 4
+            continue
+        if pending is not None:
+            fault(f"datagrams of port {pending} not followed by their line break")
+            break
+        best = best_piece(text, i, streams, by_header)
+        if (best is None or best[0] < 8) and last is not None and last[4] > 1:
+            # The piece before may have taken a character or two that begin
+            # this one (alike by chance): give them back when this piece
+            # then goes on much further.
+            i0, st0, start0, next0, m0 = last
+            for k in range(1, min(4, m0)):
+                saved = st0.next
+                st0.next = [st0.stop_after(start0, m0 - k)]
+                other = best_piece(text, i0 + m0 - k, streams, by_header)
+                if other is not None and other[0] >= 8 and (best is None or other[0] > best[0] + k):
+                    best, i = other, i0 + m0 - k
+                    break
+                st0.next = saved
+        if best is None:
+            fault("text that continues no connection")
+            break
+        m, st, start, stop, zero, weak = best
+        if weak:
+            # A few characters that could as well be another connection's
+            # after its hidden stretch: if this one could have ended in the
+            # stretch, it is not held to more.
+            weak_pieces += 1
+            st.could_end = st.could_end or max(st.next) >= len(st.data)
+        if not zero:
+            # A chunk that ends inside another's header: the match went on
+            # for as long as the header's first characters were alike.
+            for p in range(max(1, m - 16), m):
+                if (text.startswith("\x02", i + p) and m - p < 7) or text.startswith("GET / HTTP/1.1\r\n", i + p):
+                    m, stop = p, st.stop_after(start, p)
+                    break
+        last = (i, st, start, list(st.next), m)
+        i += m
+        st.shown = max(st.shown, stop)
+        if zero:
+            # The rest of the chunk that held the zero byte is not shown; the
+            # next chunk starts somewhere after it, within one chunk.
+            st.next = list(range(stop + 1, min(stop + CHUNK, len(st.data)) + 1))
+        else:
+            st.next = [stop]
+
+    v.add("the received text is every piece of some peer's bytes, in order", first_fault is None, first_fault or "")
+    # Every connection that ended in good order shows whole.
+    incomplete = [s for s in streams.values() if s.strict and max(s.next) < len(s.data) and not s.could_end]
+    if first_fault is None:
+        detail = ""
+        if incomplete:
+            s = incomplete[0]
+            detail = (f"{s.name} shows {s.shown} of its {len(s.data)} bytes (seed {seed}); "
+                      f"{len(incomplete)} connections in all")
+        v.add("every byte of every connection closed in good order shows", not incomplete, detail)
+    figures = dict(line_breaks=line_breaks, http_requests_shown=http_seen, ambiguous=weak_pieces,
+                   datagrams_shown=len(shown_dgrams))
+    visible = [d for d in ledger.datagrams if shown_datagram(d.data)]
+    missing = [d for d in visible if d.did not in shown_dgrams]
+    figures["datagrams_to_show"] = len(visible)
+    figures["datagrams_missing"] = len(missing)
+    figures["missing_list"] = missing
+    return v, figures, streams
+
+
+def best_piece(text, i, streams, by_header, least_after_hidden=6):
+    """The longest match at text[i:] among the connections' next bytes:
+    (characters, stream, start byte, stop byte, stopped at a zero, weak), or
+    None.
+    Where a connection's next chunk may start anywhere in a hidden stretch
+    (after a zero byte), a short match is likely chance: it must be at least
+    `least_after_hidden` characters, unless nothing longer matches."""
+    head = text[i:i + 7]
+    candidates = [by_header[head]] if head in by_header else [s for s in streams.values() if s.open()]
+    for least in (least_after_hidden, 1):
+        best = rank = None
+        weak = least < least_after_hidden
+        for st in candidates:
+            exact = len(st.next) == 1
+            for start in st.next:
+                m, stop, zero, lone = st.match(text, i, start)
+                if m - lone < (1 if exact else least):
+                    continue
+                # Alike at length, a connection known to go on right here
+                # beats one that may start anywhere after a hidden stretch.
+                r = (m, exact)
+                if rank is None or r > rank:
+                    best, rank = (m, st, start, stop, zero, weak and not exact), r
+        if best is not None:
+            return best
+    return None
+
+
+def shown_datagram(data):
+    """The text a datagram shows: up to its first zero byte, converted whole;
+    nothing when it is empty or longer than a chunk."""
+    if not data or len(data) > CHUNK:
+        return ""
+    cut = data.split(b"\0", 1)[0]
+    return cut.decode("cp950", "replace")
+
+
+def http_request_text_for(port):
+    return f"GET / HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\n\r\n"
+
+
+def check_replies(ledger, replies, v, seed):
+    """Every connection got back whole replies, each one the window held
+    while the connection lived; those that waited got at least one each."""
+    bad = None
+    counted = 0
+    for c in ledger.connections:
+        count, stop = replies.parse(c.got, c.reply_first if c.reply_first is not None else 0,
+                                    c.reply_last if c.reply_last is not None else 10 ** 9)
+        counted += count
+        if bad:
+            continue
+        whole = stop == len(c.got) or c.kind not in STRICT
+        if not whole:
+            bad = f"connection {c.cid} ({c.kind}) got {len(c.got)} bytes back, whole replies only up to {stop}"
+        elif c.kind in ("waiter", "halfclose") and c.messages and count < 1:
+            bad = f"connection {c.cid} ({c.kind}) sent {c.messages} messages and got no reply"
+        elif c.kind == "waiter" and count < c.messages:
+            bad = f"connection {c.cid} sent {c.messages} messages and got {count} replies"
+    v.add("every read is answered with the reply text of its time", bad is None,
+          f"{bad} (seed {seed})" if bad else "")
+    return counted
