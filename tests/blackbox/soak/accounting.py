@@ -20,6 +20,7 @@ sends.
 
 import threading
 import time
+from array import array
 
 from peers import CHUNK, STRICT
 
@@ -114,7 +115,9 @@ class Stream:
 
     def __init__(self, name, data, strict):
         self.name, self.data, self.strict = name, bytes(data), strict
-        chars, byte_of, char_at = [], [], [-1] * (len(data) + 1)
+        chars = []
+        byte_of = array("i")
+        char_at = array("i", [-1]) * (len(data) + 1)
         i = 0
         while i < len(data):
             b = data[i]
@@ -133,6 +136,28 @@ class Stream:
         self.next = [0]   # byte offsets where its next chunk may start
         self.shown = 0    # bytes accounted for
         self.could_end = False
+
+    def starts(self, first):
+        """The bytes of `next` where a chunk could start that shows `first`
+        as its first character: all of them when there is one."""
+        if len(self.next) == 1:
+            return self.next
+        if first == LONE:
+            return [b for b in self.next if self.char_at[b] < 0]
+        lo, hi = self.next[0], self.next[-1]
+        while lo <= hi and self.char_at[lo] < 0:
+            lo += 1
+        while hi >= lo and self.char_at[hi] < 0:
+            hi -= 1
+        if lo > hi:
+            return []
+        out, k, end = [], self.char_at[lo], self.char_at[hi] + 1
+        while True:
+            k = self.text.find(first, k, end)
+            if k < 0:
+                return out
+            out.append(self.byte_of[k])
+            k += 1
 
     def open(self):
         return self.next and min(self.next) < len(self.data)
@@ -205,9 +230,9 @@ def check_text(text, ledger, http_ports, seed):
     by_header = {}
     for name, st in streams.items():
         if st.data[:2] == b"\x02T":
-            by_header[st.data[:7]] = st
+            by_header[st.text[:7]] = st
         elif st.data[:2] == b"\x02O":
-            by_header[st.data[:7]] = st
+            by_header[st.text[:7]] = st
     datagrams = {d.did: d for d in ledger.datagrams}
     shown_dgrams = set()
     last_of_sender = {}
@@ -341,12 +366,13 @@ def best_piece(text, i, streams, by_header, least_after_hidden=6):
     `least_after_hidden` characters, unless nothing longer matches."""
     head = text[i:i + 7]
     candidates = [by_header[head]] if head in by_header else [s for s in streams.values() if s.open()]
+    first = text[i:i + 1]
     for least in (least_after_hidden, 1):
         best = rank = None
         weak = least < least_after_hidden
         for st in candidates:
             exact = len(st.next) == 1
-            for start in st.next:
+            for start in st.starts(first):
                 m, stop, zero, lone = st.match(text, i, start)
                 if m - lone < (1 if exact else least):
                     continue
