@@ -132,6 +132,16 @@ class Connection:
         self.reply_last = None
         self.reset = False
         self.done = False
+        self.acked = None  # what the window's system acknowledged (bytes_acked)
+
+    def never_taken(self):
+        """Bytes sent of which the window's system took not one: the
+        connection never reached a socket the window could accept (it came
+        while the listener's queue of connections waiting to be accepted was
+        full, and the system dropped it). A connection the window can accept
+        has its first bytes acknowledged at once, into an empty receive
+        buffer. The count includes the connection's opening (1)."""
+        return bool(self.sent) and self.acked is not None and self.acked <= 1
 
 
 class Datagram:
@@ -252,6 +262,7 @@ def tcp_client(ledger, rate, replies, rng, kind, port, deadline):
         if kind in STRICT:
             ledger.fail("tcp", f"connection {c.cid} ({kind}) on port {port}: {e}")
     finally:
+        c.acked = bytes_acked(s)
         s.close()
         c.reply_last = replies.window()[1]
         c.done = True
@@ -393,6 +404,27 @@ class OwnServer:
     def close(self):
         self.tcp.close()
         self.udp.close()
+
+
+def bytes_acked(s):
+    """How many bytes the other side's system has acknowledged on a TCP
+    socket (Linux's TCP_INFO), or None when it cannot say."""
+    try:
+        info = s.getsockopt(socket.IPPROTO_TCP, socket.TCP_INFO, 128)
+        return struct.unpack_from("Q", info, 120)[0] if len(info) >= 128 else None
+    except OSError:
+        return None
+
+
+def listen_overflows():
+    """How often, since the system started, a connection found a listener's
+    queue full (TcpExt ListenOverflows)."""
+    try:
+        with open("/proc/net/netstat") as f:
+            lines = [line.split() for line in f if line.startswith("TcpExt:")]
+        return int(dict(zip(lines[0], lines[1]))["ListenOverflows"])
+    except (OSError, IndexError, KeyError, ValueError):
+        return 0
 
 
 def udp_drops(port):

@@ -21,6 +21,8 @@ def write(path, seed, minutes, figures, verdicts):
         f"{f['kinds'].get('waiter', 0)} / {f['kinds'].get('streamer', 0)} / {f['kinds'].get('halfclose', 0)} |",
         f"| ... reset / closed mid-stream | {f['kinds'].get('reset', 0)} / {f['kinds'].get('midclose', 0)} |",
         f"| most at once | {f['most_at_once']} |",
+        f"| ... dropped by the system before the window could accept them (a full listener queue; "
+        f"the system counted {f['overflows']:,}) | {f['tcp_dropped']} |",
         f"| bytes sent over TCP | {f['tcp_bytes']:,} |",
         f"| replies counted by the peers | {f['replies']:,} |",
         f"| datagrams sent / to show / shown | {f['datagrams']:,} / {f['datagrams_to_show']:,} / "

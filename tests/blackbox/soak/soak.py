@@ -104,6 +104,7 @@ class Soak:
         self.actions = {}
         self.udp_ports, self.tcp_ports, self.http_ports = [], [], set()
         self.drops = 0
+        self.overflows = 0  # connections the system found a listener's queue full for
         self.most_at_once = 0
         self.active = 0
         self.active_lock = threading.Lock()
@@ -279,6 +280,7 @@ class Soak:
         figures = dict(handles_start=None, handles_end=None, sockets_start=0, sockets_end=0, hwm_first=0, hwm_last=0)
         v = accounting.Verdicts()
         try:
+            overflows = peers.listen_overflows()
             self.set_up(window, figures)
             self.taker.start()
             first_minute = started + min(60, self.minutes * 60 / 3)
@@ -292,6 +294,7 @@ class Soak:
                 figures["hwm_first"] = wp.status_kib(self.app.pid, "VmHWM")
             self.taker.pause()
             self.taker.settle()
+            self.overflows = peers.listen_overflows() - overflows
             for port in self.udp_ports:
                 self.drops += peers.udp_drops(port)
             self.person.keys("alt+a")
@@ -397,6 +400,13 @@ class Soak:
         v.add("every datagram that can show shows (less what the system dropped)", len(missing) <= self.drops,
               detail)
         replies = accounting.check_replies(ledger, self.replies, v, self.seed)
+        # What the two checks above leave out: connections of which the
+        # system took no byte, each counted by it as a full listener queue.
+        dropped = [c for c in ledger.connections if c.never_taken()]
+        v.add("no more connections dropped before the window could accept them than the system counted",
+              len(dropped) <= self.overflows,
+              f"{len(dropped)} dropped (the first: connection {dropped[0].cid}), the system counted "
+              f"{self.overflows} (seed {self.seed})" if dropped else "")
         bad_own = [o for o in ledger.own if o.received != o.expected]
         v.add("the window's own sends carry the send text, every byte", not bad_own,
               f"send {bad_own[0].cid}: sent {len(bad_own[0].received)} of {len(bad_own[0].expected)} bytes"
@@ -437,7 +447,7 @@ class Soak:
             tcp_bytes=sum(len(c.sent) for c in ledger.connections), replies=replies,
             datagrams=len(ledger.datagrams), datagrams_to_show=found["datagrams_to_show"],
             datagrams_shown=found["datagrams_shown"], udp_bytes=sum(len(d.data) for d in ledger.datagrams),
-            udp_drops=self.drops, curl=curl, wrk=wrk, http_requests_shown=found["http_requests_shown"],
+            udp_drops=self.drops, tcp_dropped=len(dropped), overflows=self.overflows, curl=curl, wrk=wrk, http_requests_shown=found["http_requests_shown"],
             line_breaks=found["line_breaks"], text_chars=len(text), takes=self.taker.takes,
             largest=self.taker.largest, ambiguous=found["ambiguous"], actions=self.actions,
             slowest_ms=self.taker.slowest_ms, heap=len(heap))
