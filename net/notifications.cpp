@@ -22,6 +22,9 @@ const int kBusyPerRun = 16;
 // notification, and how many input messages it takes at a time: a click is a
 // handful, and the run's own work must not wait behind a key held down.
 const ULONGLONG kInputMilliseconds = 10;
+// How soon it looks again after it has handled input: a click or a key comes
+// in two halves, and the release is only just behind the press.
+const ULONGLONG kInputFollowUpMilliseconds = 2;
 const int kInputPerPause = 64;
 
 // Posted behind everything queued when a run closes a connection: whatever
@@ -245,6 +248,7 @@ void HandleSocketNotifications(HWND wnd, UINT message, WPARAM wParam, LPARAM lPa
     };
     ULONGLONG start = GetTickCount64();
     ULONGLONG inputCheck = start;
+    ULONGLONG inputInterval = kInputMilliseconds;
     bool inputChecked = false;
     for (;;) {
         // Input goes first, whenever it waits, and so does any other message
@@ -252,15 +256,18 @@ void HandleSocketNotifications(HWND wnd, UINT message, WPARAM wParam, LPARAM lPa
         // queued, in their order, and the run goes on with them afterwards.
         // Looked for between notifications, never while one is half handled.
         ULONGLONG now = GetTickCount64();
-        if (!inputChecked || now - inputCheck >= kInputMilliseconds) {
+        if (!inputChecked || now - inputCheck >= inputInterval) {
             inputChecked = true;
             inputCheck = now;
+            inputInterval = kInputMilliseconds;
             if (InputWaiting(WM_SOCKET_STREAM, WM_SOCKET_DATAGRAM) && InputIsTheDialogs(wnd)) {
                 run.Pause();
                 HandleWaitingInput(wnd, WM_SOCKET_STREAM, WM_SOCKET_DATAGRAM, kInputPerPause);
                 if (!DialogRunning(wnd)) {
                     return;  // closed: what is still queued is no one's business
                 }
+                inputCheck = GetTickCount64();
+                inputInterval = kInputFollowUpMilliseconds;
             }
         }
         ULONGLONG elapsed = GetTickCount64() - start;
