@@ -247,17 +247,16 @@ void HandleSocketNotifications(HWND wnd, UINT message, WPARAM wParam, LPARAM lPa
         return true;
     };
     ULONGLONG start = GetTickCount64();
+    // The first look comes at once, right after the first notification.
     ULONGLONG inputCheck = start;
-    ULONGLONG inputInterval = kInputMilliseconds;
-    bool inputChecked = false;
+    ULONGLONG inputInterval = 0;
     for (;;) {
         // Input goes first, whenever it waits, and so does any other message
         // posted to the window: the notifications queued behind them stay
         // queued, in their order, and the run goes on with them afterwards.
         // Looked for between notifications, never while one is half handled.
         ULONGLONG now = GetTickCount64();
-        if (!inputChecked || now - inputCheck >= inputInterval) {
-            inputChecked = true;
+        if (now - inputCheck >= inputInterval) {
             inputCheck = now;
             inputInterval = kInputMilliseconds;
             if (InputWaiting(WM_SOCKET_STREAM, WM_SOCKET_DATAGRAM) && InputIsTheDialogs(wnd)) {
