@@ -18,6 +18,8 @@ code page makes of the lone byte: its default character, "?", which no peer
 sends.
 """
 
+import bisect
+import math
 import threading
 import time
 from array import array
@@ -27,6 +29,17 @@ from peers import CHUNK, STRICT
 # What the code page makes of a byte that needs a second one it does not get
 # (its default character); no peer sends it.
 LONE = "?"
+
+# How long after a peer's last send its bytes may still come out of the box:
+# far more than the window ever lags behind (the report gives the most seen).
+GRACE = 30.0
+
+# A match of m characters at one of n places a chunk may start is worth
+# m - log(n) / log(about as many characters as a peer draws from).
+PER_START = 1 / math.log(110)
+
+# A piece this short may be alike by chance.
+SHORT = 4
 
 
 class Taker:
@@ -38,6 +51,8 @@ class Taker:
         answer = app.ask(f"limit {app.RECV}", 30)
         self.limit = int(answer) if answer and answer.isdigit() else 30_000
         self.pieces = []          # text in the order it was taken
+        self.times = []           # (offset in the text, time it was taken) of each piece
+        self.taken = 0
         self.largest = 0
         self.takes = 0
         self.slowest_ms = 0.0
@@ -65,6 +80,8 @@ class Taker:
             self.largest = max(self.largest, len(text))
             if text:
                 self.pieces.append(text)
+                self.times.append((self.taken, time.monotonic()))
+                self.taken += len(text)
             self.rate.read(len(text))
             return text
 
@@ -113,8 +130,9 @@ class Stream:
     """One connection's bytes, decoded as the window decodes a chunk that
     starts at a character: text[k] is the character at byte byte_of[k]."""
 
-    def __init__(self, name, data, strict):
+    def __init__(self, name, data, strict, first=None, last=None):
         self.name, self.data, self.strict = name, bytes(data), strict
+        self.first, self.last = first, last  # when its peer began and ended sending
         chars = []
         byte_of = array("i")
         char_at = array("i", [-1]) * (len(data) + 1)
@@ -158,6 +176,16 @@ class Stream:
                 return out
             out.append(self.byte_of[k])
             k += 1
+
+    def could_begin_before(self, text, i, start, stop, k, places):
+        """Whether the chunk shown at text[i:] from `start` to `stop` could
+        have begun k characters before, at one of `places`."""
+        for b in range(max(0, start - 2 * k - 1), start):
+            if b in places:
+                m, end, _, _ = self.match(text, i - k, b)
+                if end == stop and m >= k:
+                    return True
+        return False
 
     def open(self):
         return self.next and min(self.next) < len(self.data)
@@ -208,6 +236,40 @@ class Stream:
         return shown, self.byte_of[end_k], False, m == 1
 
 
+class Live:
+    """The streams that may show at a point of the text: those whose peer
+    had begun to send when that text was taken, and had not ended more than
+    `grace` seconds before. Without the takes' times, every stream."""
+
+    def __init__(self, streams, times, grace):
+        self.offsets = [o for o, _ in times or ()]
+        self.times = [t for _, t in times or ()]
+        self.grace = grace
+        self.waiting = sorted(streams, key=lambda s: s.first or 0.0, reverse=True)
+        self.live = []
+        self.now = None
+
+    def at(self, i):
+        if not self.offsets:
+            if self.waiting:
+                self.live, self.waiting = self.waiting[::-1], []
+            return self.live
+        k = bisect.bisect_right(self.offsets, i) - 1
+        now = self.times[max(k, 0)]
+        if now != self.now:
+            self.now = now
+            while self.waiting and (self.waiting[-1].first or 0.0) <= now:
+                self.live.append(self.waiting.pop())
+            self.live = [s for s in self.live if s.last is None or now <= s.last + self.grace]
+        return self.live
+
+    def lag(self, st, i):
+        """How long after its peer's last send `st` showed at i."""
+        if not self.offsets or st.last is None:
+            return 0.0
+        return self.times[max(bisect.bisect_right(self.offsets, i) - 1, 0)] - st.last
+
+
 class Verdicts:
     def __init__(self):
         self.checks = []   # (name, passed, detail)
@@ -219,13 +281,15 @@ class Verdicts:
         return all(p for _, p, _ in self.checks)
 
 
-def check_text(text, ledger, http_ports, seed):
-    """Walks the received text; returns (verdicts, figures)."""
+def check_text(text, ledger, http_ports, seed, times=None, grace=GRACE):
+    """Walks the received text, taken at `times` ((offset, time) of each
+    piece the taker read, when known); returns (verdicts, figures)."""
     v = Verdicts()
     streams = {}
     for c in ledger.connections:
         strict = c.kind in STRICT and not c.never_taken()
-        streams[f"connection {c.cid}"] = Stream(f"connection {c.cid}", c.sent, strict)
+        streams[f"connection {c.cid}"] = Stream(f"connection {c.cid}", c.sent, strict,
+                                                getattr(c, "first_sent", None), getattr(c, "last_sent", None))
     for o in ledger.own:
         if o.answer:
             streams[f"own {o.cid}"] = Stream(f"own {o.cid}", o.answer, True)
@@ -235,6 +299,8 @@ def check_text(text, ledger, http_ports, seed):
             by_header[st.text[:7]] = st
         elif st.data[:2] == b"\x02O":
             by_header[st.text[:7]] = st
+    live = Live(streams.values(), times, grace)
+    most_lag = 0.0
     datagrams = {d.did: d for d in ledger.datagrams}
     shown_dgrams = set()
     last_of_sender = {}
@@ -298,16 +364,16 @@ def check_text(text, ledger, http_ports, seed):
         if pending is not None:
             fault(f"datagrams of port {pending} not followed by their line break")
             break
-        best = best_piece(text, i, streams, by_header)
-        if (best is None or best[0] < 8) and last is not None and last[4] > 1:
+        best = best_piece(text, i, live.at(i), by_header)
+        if (best is None or best[0] < 8) and last is not None and last[3] > 1:
             # The piece before may have taken a character or two that begin
             # this one (alike by chance): give them back when this piece
             # then goes on much further.
-            i0, st0, start0, next0, m0 = last
+            i0, st0, start0, m0, _, before0 = last
             for k in range(1, min(4, m0)):
                 saved = st0.next
-                st0.next = [st0.stop_after(start0, m0 - k)]
-                other = best_piece(text, i0 + m0 - k, streams, by_header)
+                st0.next = sorted(set(before0 if m0 - k <= SHORT else ()) | {st0.stop_after(start0, m0 - k)})
+                other = best_piece(text, i0 + m0 - k, live.at(i0 + m0 - k), by_header)
                 if other is not None and other[0] >= 8 and (best is None or other[0] > best[0] + k):
                     best, i = other, i0 + m0 - k
                     break
@@ -315,7 +381,10 @@ def check_text(text, ledger, http_ports, seed):
         if best is None:
             fault("text that continues no connection")
             break
-        m, st, start, stop, zero, weak = best
+        m, st, start, stop, zero, weak, others = best
+        for other, other_stop, other_zero in others:
+            # Any of these may be the one this short piece belongs to.
+            other.next = sorted(set(other.next) | set(after(other, other_stop, other_zero)))
         if weak:
             # A few characters that could as well be another connection's
             # after its hidden stretch: if this one could have ended in the
@@ -323,19 +392,35 @@ def check_text(text, ledger, http_ports, seed):
             weak_pieces += 1
             st.could_end = st.could_end or max(st.next) >= len(st.data)
         if not zero:
-            # A chunk that ends inside another's header: the match went on
-            # for as long as the header's first characters were alike.
+            # A match that runs into a header may have gone on only as long
+            # as the header's first characters were alike: the header is
+            # matched again on its own (where the same stream may take it).
             for p in range(max(1, m - 16), m):
-                if (text.startswith("\x02", i + p) and m - p < 7) or text.startswith("GET / HTTP/1.1\r\n", i + p):
+                if (text.startswith("\x02", i + p) and m - p < 15) or text.startswith("GET / HTTP/1.1\r\n", i + p):
                     m, stop = p, st.stop_after(start, p)
                     break
-        last = (i, st, start, list(st.next), m)
+        before = st.next
+        if len(before) > 1 and last is not None and last[1] is not st and not last[4] and last[0] + last[3] == i:
+            # This chunk may as well have started a character or two before,
+            # where the piece before ended by chance alike: that one may
+            # then go on from there.
+            i0, st0, start0, m0, _, _ = last
+            maybe = set(before)
+            back = [st0.stop_after(start0, m0 - k) for k in range(1, min(4, m0))
+                    if st.could_begin_before(text, i, start, stop, k, maybe)]
+            if back:
+                st0.next = sorted(set(st0.next) | set(back))
+        unsure = weak or others or m <= SHORT
+        last = (i, st, start, m, zero, before)
+        if not unsure and m >= 8:
+            most_lag = max(most_lag, live.lag(st, i))
         i += m
         st.shown = max(st.shown, stop)
         if zero:
-            # The rest of the chunk that held the zero byte is not shown; the
-            # next chunk starts somewhere after it, within one chunk.
-            st.next = list(range(stop + 1, min(stop + CHUNK, len(st.data)) + 1))
+            st.next = after(st, stop, zero)
+        elif unsure:
+            # A short match may be chance: where it stood stays possible.
+            st.next = sorted(set(before) | {stop})
         else:
             st.next = [stop]
 
@@ -350,7 +435,7 @@ def check_text(text, ledger, http_ports, seed):
                       f"{len(incomplete)} connections in all")
         v.add("every byte of every connection closed in good order shows", not incomplete, detail)
     figures = dict(line_breaks=line_breaks, http_requests_shown=http_seen, ambiguous=weak_pieces,
-                   datagrams_shown=len(shown_dgrams))
+                   datagrams_shown=len(shown_dgrams), most_lag=most_lag)
     visible = [d for d in ledger.datagrams if shown_datagram(d.data)]
     missing = [d for d in visible if d.did not in shown_dgrams]
     figures["datagrams_to_show"] = len(visible)
@@ -359,35 +444,51 @@ def check_text(text, ledger, http_ports, seed):
     return v, figures, streams
 
 
-def best_piece(text, i, streams, by_header, least_after_hidden=6):
-    """The longest match at text[i:] among the connections' next bytes:
-    (characters, stream, start byte, stop byte, stopped at a zero, weak), or
-    None.
-    Where a connection's next chunk may start anywhere in a hidden stretch
-    (after a zero byte), a short match is likely chance: it must be at least
-    `least_after_hidden` characters, unless nothing longer matches."""
+def best_piece(text, i, streams, by_header, least_ranged=3, close=2.0):
+    """The likeliest piece at text[i:] among the streams' next bytes:
+    (characters, stream, start byte, stop byte, stopped at a zero, weak,
+    others), or None.
+    A match is worth its length less what the number of places its chunk
+    may start makes likely by chance: after a hidden stretch (a zero byte),
+    about 1.5 characters, so a match there must be `least_ranged` characters
+    or more, unless nothing at all matches otherwise (weak). A lone character
+    alone counts only then too.
+    A piece of up to SHORT characters is as likely chance: `others` are
+    the other streams' matches worth nearly as much, or as long, (stream,
+    stop byte, stopped at a zero), any of which may be the true one."""
     head = text[i:i + 7]
-    candidates = [by_header[head]] if head in by_header else [s for s in streams.values() if s.open()]
+    # A whole header names its connection; the start of one may end a read.
+    whole = head in by_header and (head[1] != "T" or text[i + 7:i + 8] == ":" and text[i + 14:i + 15] == "|")
+    candidates = [by_header[head]] if whole else [s for s in streams if s.open()]
     first = text[i:i + 1]
-    for least in (least_after_hidden, 1):
-        best = rank = None
-        weak = least < least_after_hidden
+    for weak in (False, True):
+        found = []
         for st in candidates:
-            exact = len(st.next) == 1
+            n = len(st.next)
+            least = 1 if weak else least_ranged if n > 8 else 1
+            chance = PER_START * math.log(n)
             for start in st.starts(first):
                 m, stop, zero, lone = st.match(text, i, start)
-                # A piece that is no more than a lone character counts only
-                # when nothing better is found.
-                if m - lone < (1 if exact else least) if not weak else m < 1:
-                    continue
-                # Alike at length, a connection known to go on right here
-                # beats one that may start anywhere after a hidden stretch.
-                r = (m, exact)
-                if rank is None or r > rank:
-                    best, rank = (m, st, start, stop, zero, weak and not exact), r
-        if best is not None:
-            return best
+                if (m if weak else m - lone) >= least:
+                    found.append((m - lone - chance, m, st, start, stop, zero, lone))
+        if found:
+            worth, m, st, start, stop, zero, lone = max(found, key=lambda f: f[0])
+            others = []
+            seen = {st}
+            for f in sorted(found, key=lambda f: -f[0]):
+                # Alike at length (the start of a header, say), or short.
+                if f[2] not in seen and (f[1] == m or m - lone <= SHORT and f[0] >= worth - close):
+                    seen.add(f[2])
+                    others.append((f[2], f[4], f[5]))
+            return m, st, start, stop, zero, weak and len(st.next) > 1, others
     return None
+
+
+def after(st, stop, zero):
+    """Where a stream's next chunk may start after a piece that stopped at
+    `stop`: there, or, when it stopped at a zero byte, anywhere after it
+    within one chunk (the rest of the chunk that held it is not shown)."""
+    return list(range(stop + 1, min(stop + CHUNK, len(st.data)) + 1)) if zero else [stop]
 
 
 def shown_datagram(data):

@@ -133,6 +133,7 @@ class Connection:
         self.reset = False
         self.done = False
         self.acked = None  # what the window's system acknowledged (bytes_acked)
+        self.first_sent = self.last_sent = None  # when its first and last bytes went
 
     def never_taken(self):
         """Bytes sent of which the window's system took not one: the
@@ -232,8 +233,11 @@ def tcp_client(ledger, rate, replies, rng, kind, port, deadline):
                 if not rate.take(len(piece), deadline + 30):
                     sent_all = False
                     break
+                if c.first_sent is None:
+                    c.first_sent = time.monotonic()
                 s.sendall(piece)
                 c.sent += piece
+                c.last_sent = time.monotonic()
                 if kind in ("streamer", "midclose"):
                     _read_some(s, c.got, 0.0005)  # keep its own window open
             c.messages += 1

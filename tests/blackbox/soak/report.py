@@ -35,6 +35,7 @@ def write(path, seed, minutes, figures, verdicts):
         f"| received text read | {f['text_chars']:,} characters in {f['takes']:,} reads, "
         f"the box at most {f['largest']:,} |",
         f"| short pieces after a hidden stretch, placed where they first fit | {f['ambiguous']} |",
+        f"| longest a connection's bytes showed after its peer's last send | {f['most_lag']:.1f} s |",
         "",
         "## The person's actions",
         "",

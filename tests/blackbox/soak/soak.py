@@ -389,8 +389,9 @@ class Soak:
         # All the checks need, kept to check again after a change to them.
         with open(os.path.join(os.path.dirname(report_path), "soak-data.pickle"), "wb") as f:
             pickle.dump(dict(text=text, connections=ledger.connections, datagrams=ledger.datagrams,
-                             own=ledger.own, http_ports=self.http_ports, seed=self.seed), f)
-        checked, found, _ = accounting.check_text(text, ledger, self.http_ports, self.seed)
+                             own=ledger.own, http_ports=self.http_ports, seed=self.seed,
+                             times=self.taker.times), f)
+        checked, found, _ = accounting.check_text(text, ledger, self.http_ports, self.seed, self.taker.times)
         v.checks[:0] = checked.checks
         missing = [d for d in found["missing_list"] if not d.cleared]
         detail = ""
@@ -437,7 +438,7 @@ class Soak:
         v.add("no crash: the close box ends the program with exit code 0", code == 0, f"exit code {code}")
         # The checker itself must be able to fail.
         for name, mutated in self_test_texts(text, ledger):
-            bad, _, _ = accounting.check_text(mutated, ledger, self.http_ports, self.seed)
+            bad, _, _ = accounting.check_text(mutated, ledger, self.http_ports, self.seed, self.taker.times)
             v.add(f"the checker fails on {name}", not bad.passed(), "")
         kinds = {}
         for c in ledger.connections:
@@ -449,7 +450,7 @@ class Soak:
             datagrams_shown=found["datagrams_shown"], udp_bytes=sum(len(d.data) for d in ledger.datagrams),
             udp_drops=self.drops, tcp_dropped=len(dropped), overflows=self.overflows, curl=curl, wrk=wrk, http_requests_shown=found["http_requests_shown"],
             line_breaks=found["line_breaks"], text_chars=len(text), takes=self.taker.takes,
-            largest=self.taker.largest, ambiguous=found["ambiguous"], actions=self.actions,
+            largest=self.taker.largest, ambiguous=found["ambiguous"], most_lag=found["most_lag"], actions=self.actions,
             slowest_ms=self.taker.slowest_ms, heap=len(heap))
         report.write(report_path, self.seed, self.minutes, figures, v)
 
