@@ -254,8 +254,7 @@ class Live:
             if self.waiting:
                 self.live, self.waiting = self.waiting[::-1], []
             return self.live
-        k = bisect.bisect_right(self.offsets, i) - 1
-        now = self.times[max(k, 0)]
+        now = self.time_at(i)
         if now != self.now:
             self.now = now
             while self.waiting and (self.waiting[-1].first or 0.0) <= now:
@@ -263,11 +262,15 @@ class Live:
             self.live = [s for s in self.live if s.last is None or now <= s.last + self.grace]
         return self.live
 
+    def time_at(self, i):
+        """When the text at i was taken."""
+        return self.times[max(bisect.bisect_right(self.offsets, i) - 1, 0)]
+
     def lag(self, st, i):
         """How long after its peer's last send `st` showed at i."""
         if not self.offsets or st.last is None:
             return 0.0
-        return self.times[max(bisect.bisect_right(self.offsets, i) - 1, 0)] - st.last
+        return self.time_at(i) - st.last
 
 
 class Verdicts:
@@ -416,13 +419,11 @@ def check_text(text, ledger, http_ports, seed, times=None, grace=GRACE):
             most_lag = max(most_lag, live.lag(st, i))
         i += m
         st.shown = max(st.shown, stop)
-        if zero:
-            st.next = after(st, stop, zero)
-        elif unsure:
+        if unsure and not zero:
             # A short match may be chance: where it stood stays possible.
             st.next = sorted(set(before) | {stop})
         else:
-            st.next = [stop]
+            st.next = after(st, stop, zero)
 
     v.add("the received text is every piece of some peer's bytes, in order", first_fault is None, first_fault or "")
     # Every connection that ended in good order shows whole.
