@@ -37,7 +37,9 @@ endif()
 # /DEBUG), so it needs no such switch.
 function(wirepad_reproducible target)
     if(MSVC)
-        target_link_options(${target} PRIVATE /Brepro)
+        # (Release builds: link.exe links a debug build incrementally, which
+        # a stamp that follows the output would defeat.)
+        target_link_options(${target} PRIVATE $<$<NOT:$<CONFIG:Debug>>:/Brepro>)
         if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")  # clang-cl
             target_compile_options(${target} PRIVATE
                 "$<$<COMPILE_LANGUAGE:CXX>:/Brepro;/clang:-ffile-prefix-map=${CMAKE_SOURCE_DIR}=.>")
