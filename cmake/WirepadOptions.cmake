@@ -27,7 +27,32 @@ if(MSVC)
     set(CMAKE_MSVC_RUNTIME_LIBRARY "MultiThreaded$<$<CONFIG:Debug>:Debug>")
 endif()
 
+# The same sources give the same bytes in any folder on any day. Linkers stamp
+# the time of the link into the PE header (and so into its checksum) unless
+# told not to: GNU ld and LLVM's linker in its MinGW mode leave it 0; MSVC's
+# link and lld-link with /Brepro put a hash of the output there instead. The
+# compilers see the sources by absolute path: whatever they write of a path
+# (__FILE__, debug information) is given relative to the source folder.
+# A real cl writes no path into a release build (no __FILE__ in the code, no
+# /DEBUG), so it needs no such switch.
+function(wirepad_reproducible target)
+    if(MSVC)
+        # (Release builds: link.exe links a debug build incrementally, which
+        # a stamp that follows the output would defeat.)
+        target_link_options(${target} PRIVATE $<$<NOT:$<CONFIG:Debug>>:/Brepro>)
+        if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")  # clang-cl
+            target_compile_options(${target} PRIVATE
+                "$<$<COMPILE_LANGUAGE:CXX>:/Brepro;/clang:-ffile-prefix-map=${CMAKE_SOURCE_DIR}=.>")
+        endif()
+    else()
+        target_link_options(${target} PRIVATE -Wl,--no-insert-timestamp)
+        target_compile_options(${target} PRIVATE
+            "$<$<COMPILE_LANGUAGE:CXX>:-ffile-prefix-map=${CMAKE_SOURCE_DIR}=.>")
+    endif()
+endfunction()
+
 function(wirepad_apply_options target)
+    wirepad_reproducible(${target})
     target_compile_definitions(${target} PRIVATE
         UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0600)
     if(MSVC)
@@ -69,6 +94,7 @@ endfunction()
 function(wirepad_add_resource_module target)
     add_library(${target} MODULE ${ARGN})
     set_target_properties(${target} PROPERTIES PREFIX "" LINKER_LANGUAGE CXX)
+    wirepad_reproducible(${target})
     if(MSVC)
         target_link_options(${target} PRIVATE /NOENTRY /MANIFEST:NO)
     else()

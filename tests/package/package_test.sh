@@ -17,6 +17,30 @@ for f in wirepad.exe en/wirepad.exe.mui en/README.txt README.txt LICENSE.txt; do
   grep -q " $f\$" "$top/SHA256SUMS.txt" || { echo "SHA256SUMS.txt does not list $f"; exit 1; }
 done
 
+# The packed exe and satellite carry no build time and no path of the machine
+# that built them: the same sources give the same bytes in any folder on any
+# day. The header's stamp is 0 (GNU ld, LLVM's MinGW linker) or a hash of the
+# file (/Brepro); a satellite's export table has a stamp of its own.
+src=$(cd "$(dirname "$0")/../.." && pwd)
+for f in wirepad.exe en/wirepad.exe.mui; do
+  stamps=$(TZ=UTC x86_64-w64-mingw32-objdump -p "$top/$f" | sed -n 's|^Time/Date\( stamp\)\?\s*||p')
+  [ -n "$stamps" ] || { echo "no PE header in $f"; exit 1; }
+  while read -r stamp; do
+    case $stamp in
+      0 | "Thu Jan  1 00:00:00 1970" | *"reproducible build file hash"*) ;;
+      *) echo "$f carries its build time: $stamp"; exit 1 ;;
+    esac
+  done <<<"$stamps"
+  python3 - "$top/$f" "$(cd "$build" && pwd)" "$src" <<'PY' || exit 1
+import sys
+data = open(sys.argv[1], "rb").read()
+for path in sys.argv[2:]:
+    for form in (path, path.replace("/", "\\")):
+        if form.encode() in data or form.encode("utf-16-le") in data:
+            sys.exit(f"{sys.argv[1]} holds the path {form}")
+PY
+done
+
 # Starts the unpacked program, reads the UDP button's caption, presses Escape;
 # prints the caption and the exit code.
 run() {

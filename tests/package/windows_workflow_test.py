@@ -1,7 +1,7 @@
 """The Windows workflow cannot run here, so what can be checked is checked:
 its YAML parses, it builds with MSVC through the windows preset, it runs no
-command the README does not give a Windows user ("Build on Windows"), it
-takes GoogleTest at a fixed tag, and it keeps the exe and its satellite.
+command docs/building.md does not give a Windows user ("Build on Windows"),
+it takes GoogleTest at a fixed tag, and it keeps the exe and its satellite.
 
     windows_workflow_test.py SOURCE_DIR
 """
@@ -19,10 +19,12 @@ except ImportError:  # this Python has no YAML parser: Debian's has (python3-yam
     raise
 
 
-def readme_windows_commands(readme):
-    """The commands of the README's "Build on Windows" section, each as a
-    pattern in which a <placeholder> stands for one word."""
-    section = readme.split("## Build on Windows", 1)[1].split("\n## ", 1)[0]
+def windows_commands(doc):
+    """The commands of the building guide's "Build on Windows" section, each
+    as a pattern in which a <placeholder> stands for one word."""
+    if "## Build on Windows" not in doc:
+        sys.exit('FAILED: docs/building.md has no "## Build on Windows" section')
+    section = doc.split("## Build on Windows", 1)[1].split("\n## ", 1)[0]
     commands = [line.strip() for line in section.splitlines() if line.startswith("    ") and line.strip()]
     return commands, [re.compile(re.sub(r"<[^>]*>", lambda m: r"\S+", re.escape(c)) + r"\Z") for c in commands]
 
@@ -37,8 +39,8 @@ def main():
 
     with open(os.path.join(src, ".github", "workflows", "windows.yml")) as f:
         flow = yaml.safe_load(f)
-    with open(os.path.join(src, "README.md"), encoding="utf-8") as f:
-        commands, patterns = readme_windows_commands(f.read())
+    with open(os.path.join(src, "docs", "building.md"), encoding="utf-8") as f:
+        commands, patterns = windows_commands(f.read())
     with open(os.path.join(src, "CMakePresets.json")) as f:
         presets = {p["name"] for p in json.load(f)["configurePresets"]}
 
@@ -52,10 +54,10 @@ def main():
     ran = [line.strip() for s in steps for line in str(s.get("run", "")).splitlines() if line.strip()]
     check(ran, "runs some commands")
     for line in ran:
-        check(any(p.match(line) for p in patterns), f"'{line}' is not among the README's commands {commands}")
+        check(any(p.match(line) for p in patterns), f"'{line}' is not among the building guide's commands {commands}")
     for c, p in zip(commands, patterns):
-        if "-DWIREPAD_TESTS=OFF" not in c:  # the README's other way: a build without the tests
-            check(any(p.match(line) for line in ran), f"the README's '{c}' is not run")
+        if "-DWIREPAD_TESTS=OFF" not in c:  # the guide's other way: a build without the tests
+            check(any(p.match(line) for line in ran), f"the building guide's '{c}' is not run")
     for line in ran:
         m = re.search(r"--preset (\S+)", line)
         if m:
