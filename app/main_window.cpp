@@ -80,6 +80,11 @@ INT_PTR CALLBACK MainDlgProc(HWND wnd, UINT message, WPARAM wParam, LPARAM lPara
         InitMainWindow(wnd);
         return FALSE;
     case WM_COMMAND:
+        // A command sent from another thread can arrive in the middle of a
+        // run of notifications: it finds what the run received in the box.
+        if (HIWORD(wParam) == 0) {
+            ShowReceivedText(wnd);
+        }
         RunCommand(wnd, wParam);
         return FALSE;
     case WM_DESTROY:

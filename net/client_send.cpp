@@ -69,5 +69,5 @@ void SendRequest(HWND wnd, bool useTcp, bool closeAfterSending) {
         return;  // closed by its owner
     }
     // From here the connection belongs to the stream notifications.
-    WSAAsyncSelect(s.Release(), wnd, WM_SOCKET_STREAM, FD_READ | FD_CLOSE);
+    RegisterSocket(wnd, s.Release(), SocketKind::kConnection);
 }

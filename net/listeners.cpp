@@ -3,6 +3,7 @@
 #include <winsock2.h>
 
 #include "net/channels.h"
+#include "net/notifications.h"
 #include "platform/controls.h"
 #include "platform/sockets.h"
 #include "resources/resource.h"
@@ -16,15 +17,14 @@ void AddListener(HWND wnd, bool useTcp) {
     }
     // Registered before binding; from here every way out closes it as a
     // registered socket.
-    if (useTcp) {
-        WSAAsyncSelect(s, wnd, WM_SOCKET_STREAM, FD_READ | FD_ACCEPT | FD_CONNECT | FD_CLOSE);
-    } else {
-        WSAAsyncSelect(s, wnd, WM_SOCKET_DATAGRAM, FD_READ);
-    }
+    RegisterSocket(wnd, s, useTcp ? SocketKind::kTcpListener : SocketKind::kUdpListener);
     // No address-reuse option: a port this program or another already holds
-    // for the same protocol fails here.
-    if (bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof(local)) != 0 || (useTcp && listen(s, 10) != 0)) {
-        CloseChannelSocket(wnd, s);
+    // for the same protocol fails here. The platform queues as many waiting
+    // connections as it reasonably can: a browser's parallel connections or a
+    // load tool's burst must not be refused or reset while the window is busy.
+    if (bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof(local)) != 0 ||
+        (useTcp && listen(s, SOMAXCONN) != 0)) {
+        CloseNotifiedSocket(wnd, s);
         return;
     }
     // The whole value read, printed signed: at most 17 characters.
@@ -32,31 +32,27 @@ void AddListener(HWND wnd, bool useTcp) {
     wsprintfW(label, L"%s - %d", useTcp ? L"TCP" : L"UDP", static_cast<int>(port));
     int row = AddListItem(wnd, IDC_LISTENERS, label);
     if (row < 0) {
-        CloseChannelSocket(wnd, s);  // the list is the only record: unlisted means closed
+        CloseNotifiedSocket(wnd, s);  // the list is the only record: unlisted means closed
         return;
     }
     SetListItemData(wnd, IDC_LISTENERS, row, static_cast<LPARAM>(s));
 }
 
 void RemoveListeners(HWND wnd, bool all) {
-    int first = 0;
-    int last = 0;
-    if (all) {
-        last = GetListCount(wnd, IDC_LISTENERS) - 1;
-        if (last < 0) {
+    // Each row leaves the list before its socket is closed: closing may run
+    // commands that other threads send, and those find the list as it is.
+    // So the rows are read afresh each time, the highest first.
+    for (;;) {
+        int row = all ? GetListCount(wnd, IDC_LISTENERS) - 1 : GetListSelection(wnd, IDC_LISTENERS);
+        if (row < 0) {
             return;
         }
-    } else {
-        first = last = GetListSelection(wnd, IDC_LISTENERS);
-        if (first < 0) {
-            return;
-        }
-    }
-    // Highest row first, so no deletion moves a row still to be visited.
-    for (int row = last; row >= first; --row) {
         SOCKET s = static_cast<SOCKET>(GetListItemData(wnd, IDC_LISTENERS, row));
-        shutdown(s, SD_BOTH);
-        CloseChannelSocket(wnd, s);
         DeleteListItem(wnd, IDC_LISTENERS, row);
+        shutdown(s, SD_BOTH);
+        CloseNotifiedSocket(wnd, s);
+        if (!all) {
+            return;
+        }
     }
 }

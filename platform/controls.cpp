@@ -17,14 +17,17 @@ void ClearControl(HWND wnd, int id) {
 }
 
 void AppendToTextBox(HWND box, const wchar_t* text) {
-    LRESULT end = SendMessageW(box, WM_GETTEXTLENGTH, 0, 0);
+    AppendToTextBoxAt(box, SendMessageW(box, WM_GETTEXTLENGTH, 0, 0), SendMessageW(box, EM_GETLIMITTEXT, 0, 0), text);
+}
+
+void AppendToTextBoxAt(HWND box, LRESULT length, LRESULT limit, const wchar_t* text) {
     // A full box would cut all of the text anyway; skipping the selection and
     // replacement spares the edit control laying its whole text out again for
     // nothing, which under a stream of data costs more than receiving it.
-    if (end >= SendMessageW(box, EM_GETLIMITTEXT, 0, 0)) {
+    if (length >= limit) {
         return;
     }
-    SendMessageW(box, EM_SETSEL, static_cast<WPARAM>(end), end);
+    SendMessageW(box, EM_SETSEL, static_cast<WPARAM>(length), length);
     SendMessageW(box, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text));
 }
 

@@ -24,6 +24,9 @@ void ClearControl(HWND wnd, int id);
 // leaves at the platform's default: what would go beyond it is cut off, and
 // nothing is added to a full box.
 void AppendToTextBox(HWND box, const wchar_t* text);
+// The same for a box known to hold `length` characters under a limit of
+// `limit`, as its one writer counts them: nothing is asked of it again.
+void AppendToTextBoxAt(HWND box, LRESULT length, LRESULT limit, const wchar_t* text);
 
 // A shown edit control redraws its scroll bar at once on every insertion,
 // which under some window systems costs milliseconds each time. Between these

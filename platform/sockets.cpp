@@ -11,14 +11,3 @@ sockaddr_in MakeIpv4Address(ULONG address, UINT port) {
     a.sin_addr.s_addr = address;
     return a;
 }
-
-void DropQueuedNotifications(HWND wnd, SOCKET s, UINT firstMessage, UINT lastMessage) {
-    SiftQueuedNotifications(wnd, firstMessage, lastMessage,
-                            [s](const MSG& msg) { return msg.wParam != static_cast<WPARAM>(s); });
-}
-
-void CloseRegisteredSocket(HWND wnd, SOCKET s, UINT firstMessage, UINT lastMessage) {
-    WSAAsyncSelect(s, wnd, 0, 0);
-    DropQueuedNotifications(wnd, s, firstMessage, lastMessage);
-    closesocket(s);
-}

@@ -176,8 +176,9 @@ TEST_F(Listeners, NotificationsQueuedForAClosedSocketNeverReachTheNextOneWithIts
     PostMessageW(wnd_, WM_SOCKET_STREAM, first, Tagged(FD_READ));
     PostMessageW(wnd_, WM_SOCKET_DATAGRAM, udp, Tagged(FD_READ));
     PostMessageW(wnd_, WM_SOCKET_STREAM, first, Tagged(FD_CLOSE));
-    // Its close notification, handled now: the socket is closed at once.
-    HandleStreamEvent(wnd_, first, FD_CLOSE);
+    // Its close notification, handled now: the socket is closed before the
+    // window returns.
+    SendMessageW(wnd_, WM_SOCKET_STREAM, first, FD_CLOSE);
     EXPECT_FALSE(Queued(wnd_, first));
 
     // Nothing is pumped until the next socket, given the same handle
