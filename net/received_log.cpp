@@ -1,7 +1,5 @@
 #include "net/received_log.h"
 
-#include <cstring>
-
 #include "platform/controls.h"
 #include "platform/text_codec.h"
 #include "resources/resource.h"
@@ -33,9 +31,11 @@ bool ReceivedLog::HasRoom() {
 void ReceivedLog::AddChunk(const char* bytes, int n) {
     // Shown up to the first zero byte; n bytes never make more than n
     // characters.
-    const void* zero = n > 0 ? memchr(bytes, 0, static_cast<size_t>(n)) : nullptr;
-    int shown = zero ? static_cast<int>(static_cast<const char*>(zero) - bytes) : n;
-    if (shown <= 0) {
+    int shown = 0;
+    while (shown < n && bytes[shown] != '\0') {
+        ++shown;
+    }
+    if (shown == 0) {
         return;
     }
     ZeroedBlock text = ConvertFromAnsi(bytes, shown);

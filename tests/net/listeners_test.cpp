@@ -2,6 +2,8 @@
 // closing a registered socket keeps queued notifications off newer sockets.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "net/channels.h"
 #include "net/net_fixture.h"
 #include "net/notifications.h"
@@ -282,6 +284,66 @@ TEST_F(Listeners, ACloseNotificationForALiveConnectionLeavesItOpen) {
     EXPECT_EQ(ListCount(), 1);
     EXPECT_FALSE(PortFree(true, PortOf(listener)));
     EXPECT_TRUE(ConnectPeer(PortOf(listener)));
+}
+
+// Commands another thread sends are handled inside the run's look at the
+// queue, while a connection it closed still has notifications queued: a
+// listener removed, an Add whose bind fails and an Add that succeeds. Each
+// keeps what the others and the run hold: the closed connection's queued
+// notifications are dropped and it is closed, the removed listener's port is
+// free, datagrams queued meanwhile show in their order, and the new listener
+// answers its first connection.
+TEST_F(Listeners, CommandsSentFromAnotherThreadInTheMiddleOfARunLeaveEveryoneItsNotifications) {
+    SOCKET udp = AddListenerOnAnyPort(false);
+    SOCKET removed = AddListenerOnAnyPort(true);
+    ASSERT_TRUE(udp != INVALID_SOCKET && removed != INVALID_SOCKET);
+    u_short removedPort = PortOf(removed);
+    SendDlgItemMessageW(wnd_, IDC_LISTENERS, LB_SETCURSEL, 1, 0);
+    OwnedSocket server = BoundPeer(true);
+    OwnedSocket taken = BoundPeer(true);  // holds the port the failing Add asks for
+    SOCKET first = ConnectionClosedByItsPeer(wnd_, server.Get());
+    ASSERT_NE(first, INVALID_SOCKET);
+    PostMessageW(wnd_, WM_SOCKET_STREAM, first, Tagged(FD_READ));
+    sockaddr_in to = MakeIpv4Address(htonl(INADDR_LOOPBACK), PortOf(udp));
+    OwnedSocket sender(OpenSocket(false));
+    for (const char* d : {"d1", "d2"}) {
+        sendto(sender.Get(), d, 2, 0, reinterpret_cast<const sockaddr*>(&to), sizeof(to));
+    }
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(udp, &set);
+    timeval wait{5, 0};
+    ASSERT_EQ(select(0, &set, nullptr, nullptr, &wait), 1);
+    u_short fresh = FreePort();
+    SetText(IDC_REPLY_TEXT, L"R");
+    std::wstring freshText = std::to_wstring(fresh);
+    std::wstring takenText = std::to_wstring(PortOf(taken.Get()));
+    HWND wnd = wnd_;
+    std::thread other([&] {
+        SendMessageW(wnd, WM_COMMAND, MAKEWPARAM(IDC_REMOVE_LISTENER, BN_CLICKED), 0);
+        SetDlgItemTextW(wnd, IDC_LISTEN_PORT, takenText.c_str());
+        SendMessageW(wnd, WM_COMMAND, MAKEWPARAM(IDC_ADD_TCP_LISTENER, BN_CLICKED), 0);
+        SetDlgItemTextW(wnd, IDC_LISTEN_PORT, freshText.c_str());
+        SendMessageW(wnd, WM_COMMAND, MAKEWPARAM(IDC_ADD_TCP_LISTENER, BN_CLICKED), 0);
+    });
+    // The first command waits to be taken before the run starts.
+    for (int i = 0; i < 500 && !(HIWORD(GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE); ++i) {
+        Sleep(2);
+    }
+    SendMessageW(wnd_, WM_SOCKET_STREAM, first, FD_CLOSE);
+    PumpUntil([&] { return ListCount() == 2; }, 5000);
+    other.join();
+
+    ASSERT_EQ(ListCount(), 2);
+    EXPECT_EQ(Row(1), L"TCP - " + freshText);
+    EXPECT_TRUE(PortFree(true, removedPort));
+    EXPECT_FALSE(Queued(wnd_, first));
+    OwnedSocket client = ConnectPeer(fresh);
+    ASSERT_TRUE(client);
+    SendAll(client.Get(), "first!");
+    EXPECT_TRUE(PumpUntil([&] { return Received().find(L"first!") != std::wstring::npos; }, 5000));
+    EXPECT_EQ(ReadPeer(client.Get(), 1).data, "R");
+    EXPECT_EQ(WithoutEmptyLines(Received()), L"d1d2\r\nfirst!") << Received().c_str();
 }
 
 // Keys that remove every listener and open a new one, taken in the middle of

@@ -25,8 +25,8 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from wirepad import *  # noqa: E402,F401,F403
 
 PROFILES = {
-    "quick": dict(sequential=300, checkpoint=100, concurrent=32, datagrams=5000, vanish=20),
-    "full": dict(sequential=10000, checkpoint=1000, concurrent=256, datagrams=100000, vanish=200),
+    "quick": dict(sequential=300, checkpoint=100, concurrent=32, burst=200, datagrams=5000, vanish=20),
+    "full": dict(sequential=10000, checkpoint=1000, concurrent=256, burst=200, datagrams=100000, vanish=200),
 }
 
 SCENARIOS = []  # (group, name, function, needs a fresh program instance)
@@ -253,6 +253,40 @@ def concurrent_connections(ctx, app, fig):
                          f"{elapsed:.1f} s")
     check(results == [3] * count, f"replies per connection: {results}")
     check(shown == 3 * count, f"only {shown} of {3 * count} pieces shown")
+
+    # A burst, as a browser's parallel connections or a load tool make one:
+    # every client connects at the same instant, sends one message and waits
+    # for its reply. The listener's queue takes them all while the window is
+    # busy with the first: none is refused or reset.
+    burst = ctx.counts["burst"]
+    app.click(CLEAR_RECV)
+    answered = [False] * burst
+    failures = []
+    gate = threading.Barrier(burst, timeout=60)
+
+    def burst_client(n):
+        try:
+            gate.wait()
+            with socket.create_connection(("127.0.0.1", port), timeout=30) as s:
+                s.sendall(b"b%03d-whole-message;" % n)
+                answered[n] = read_exactly(s, 4, 30) == b"ack;"
+        except (OSError, threading.BrokenBarrierError) as e:
+            failures.append(f"client {n}: {e!r}")
+
+    start = time.monotonic()
+    threads = [threading.Thread(target=burst_client, args=(n,)) for n in range(burst)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join(90)
+    elapsed = time.monotonic() - start
+    text = app.text(RECV_TEXT)
+    once = sum(1 for n in range(burst) if text.count("b%03d-whole-message;" % n) == 1)
+    fig["burst"] = (f"{burst} connecting at the same instant: {sum(answered)} answered, {once} shown once and "
+                    f"whole, {len(failures)} refused, reset or timed out, {elapsed:.1f} s")
+    check(not failures, f"{len(failures)} clients failed, the first: {failures[:1]}")
+    check(all(answered), f"only {sum(answered)} of {burst} clients answered")
+    check(once == burst, f"only {once} of {burst} messages shown once and whole")
     check(no_close_wait(port), f"{close_wait_count(port)} connections left in CLOSE-WAIT")
     app.click(REMOVE_ALL)
 
