@@ -56,11 +56,7 @@ void ResumeReads(HWND wnd, SOCKET s, SocketKind kind) {
 }
 
 ClosedSockets::~ClosedSockets() {
-    for (int i = 0; i < count_; ++i) {
-        if (closed_[i].open) {
-            closesocket(closed_[i].socket);
-        }
-    }
+    SeeThroughAll();
 }
 
 bool ClosedSockets::Note(SOCKET s, bool open) {
@@ -75,39 +71,50 @@ bool ClosedSockets::Note(SOCKET s, bool open) {
 }
 
 bool ClosedSockets::CloseLater(SOCKET s) {
-    if (!Note(s, true)) {
-        return false;
-    }
-    if (posted_ == returned_) {
-        PostFence();
-    }
-    return true;
+    return Note(s, true);
 }
 
 bool ClosedSockets::CloseNow(SOCKET s) {
     if (!Note(s, true)) {
         return false;
     }
-    PostFence();
     // Only once a fence stands behind what is queued for it may its value go
     // to another socket; a queue too full to take the fence closes it later.
-    if (posted_ == closed_[count_ - 1].fence) {
+    if (PostNextFence()) {
         closesocket(s);
         closed_[count_ - 1].open = false;
     }
     return true;
 }
 
+bool ClosedSockets::PostNextFence() {
+    if (!PostMessageW(wnd_, WM_SOCKET_STREAM, static_cast<WPARAM>(posted_ + 1), WSAMAKESELECTREPLY(0, kFenceTag))) {
+        return false;
+    }
+    ++posted_;
+    return true;
+}
+
 void ClosedSockets::PostFence() {
-    if (PostMessageW(wnd_, WM_SOCKET_STREAM, static_cast<WPARAM>(posted_ + 1), WSAMAKESELECTREPLY(0, kFenceTag))) {
-        ++posted_;
+    if (posted_ != returned_) {
+        return;  // the fence out covers them or is followed by the next
+    }
+    for (int i = 0; i < count_; ++i) {
+        if (closed_[i].fence > posted_) {
+            PostNextFence();
+            return;
+        }
     }
 }
 
-void ClosedSockets::PostFenceAgain() {
-    if (count_ > 0) {
-        PostFence();
+void ClosedSockets::SeeThroughAll() {
+    for (int i = 0; i < count_; ++i) {
+        if (closed_[i].open) {
+            closesocket(closed_[i].socket);
+        }
     }
+    count_ = 0;
+    returned_ = posted_;  // a fence still counted out is no longer queued
 }
 
 Notice ClosedSockets::Judge(UINT message, SOCKET s, LPARAM lParam) {
@@ -116,7 +123,6 @@ Notice ClosedSockets::Judge(UINT message, SOCKET s, LPARAM lParam) {
         if (message == WM_SOCKET_STREAM && WSAGETSELECTERROR(lParam) == kFenceTag && number > returned_ &&
             number <= posted_) {
             returned_ = number;
-            bool waiting = false;  // closes made since the last fence was posted
             int kept = 0;
             for (int i = 0; i < count_; ++i) {
                 if (closed_[i].fence <= number) {
@@ -124,14 +130,11 @@ Notice ClosedSockets::Judge(UINT message, SOCKET s, LPARAM lParam) {
                         closesocket(closed_[i].socket);
                     }
                 } else {
-                    waiting = waiting || closed_[i].fence > posted_;
                     closed_[kept++] = closed_[i];
                 }
             }
             count_ = kept;
-            if (waiting && posted_ == returned_) {
-                PostFence();
-            }
+            PostFence();
         }
         return Notice::kMarker;
     }

@@ -12,9 +12,11 @@
 //
 // A connection its peer closed is closed later: its registration is cancelled
 // at once, so nothing more is posted for it, but it keeps its handle, so no
-// new socket can take the value, until its fence comes back. One fence then
-// covers every connection closed before it was posted, and a run of
-// notifications posts about one a pass over the queue, however many
+// new socket can take the value, until nothing queued can name it: when the
+// queue falls quiet (the run then sees everything it closed through at once),
+// or, under a load that never lets it, when a fence posted behind everything
+// queued comes back. One fence covers every close made before it was posted,
+// so a run posts at most about one a pass over the queue, however many
 // connections it closes. A listener is closed now, so that its port is free
 // at once; a fence is posted right behind it, before any socket can be made
 // with its value, and what comes after that fence is the new socket's.
@@ -64,15 +66,16 @@ public:
     ClosedSockets(const ClosedSockets&) = delete;
     ClosedSockets& operator=(const ClosedSockets&) = delete;
 
-    // A connection whose peer has closed: cancelled now, closed when its
-    // fence comes back. False, with nothing done, when the list is full.
+    // A connection whose peer has closed: cancelled now, closed when the
+    // queue falls quiet or its fence comes back. False, with nothing done,
+    // when the list is full.
     bool CloseLater(SOCKET s);
     // A listener, or a socket never used: closed now, with a fence of its own.
     // False, with nothing done, when the list is full.
     bool CloseNow(SOCKET s);
 
     // What the notification is. A fence that comes back closes and forgets
-    // what it covers, and posts the next fence if closes came meanwhile.
+    // what it covers, and posts the next fence if closes still wait for one.
     Notice Judge(UINT message, SOCKET s, LPARAM lParam);
 
     bool Empty() const { return count_ == 0; }
@@ -80,14 +83,16 @@ public:
     // back, so that those a person's commands make always fit.
     bool NearlyFull() const { return count_ >= kCapacity - kReserve; }
 
-    // The queue fell quiet with closes still noted: their fence is no longer
-    // queued (a queue too full to take it, or a loop that took it away), so a
-    // new one is posted, which covers them all.
-    void PostFenceAgain();
+    // The queue cannot fall quiet in time: a fence goes behind what is queued
+    // for the closes that wait, unless one is out already.
+    void PostFence();
+    // The queue holds no posted message: nothing queued can name a socket
+    // closed here, so every one is closed and forgotten.
+    void SeeThroughAll();
 
 private:
-    static const int kCapacity = 1024;
-    static const int kReserve = 64;
+    static const int kCapacity = 256;
+    static const int kReserve = 32;
 
     struct Closed {
         SOCKET socket;
@@ -96,7 +101,7 @@ private:
     };
 
     bool Note(SOCKET s, bool open);
-    void PostFence();
+    bool PostNextFence();
 
     HWND wnd_;
     Closed closed_[kCapacity];

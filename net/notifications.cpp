@@ -296,7 +296,7 @@ void RunNotifications(NotificationRun& run) {
         if (now - inputCheck >= inputInterval) {
             inputCheck = now;
             inputInterval = kInputMilliseconds;
-            if (InputWaiting(WM_SOCKET_STREAM, WM_SOCKET_DATAGRAM) && InputIsTheDialogs(wnd)) {
+            if (InputWaiting() && InputIsTheDialogs(wnd)) {
                 run.log.Flush();
                 HandleWaitingInput(wnd, WM_SOCKET_STREAM, WM_SOCKET_DATAGRAM, kInputPerPause);
                 if (!DialogRunning(wnd)) {
@@ -309,8 +309,11 @@ void RunNotifications(NotificationRun& run) {
         if (now - start >= kRunMilliseconds || !quiet) {
             run.finishing = true;
         }
-        if (run.finishing && run.closed.Empty()) {
-            return;
+        if (run.finishing || run.closed.NearlyFull()) {
+            if (run.closed.Empty()) {
+                return;
+            }
+            run.closed.PostFence();
         }
         MSG msg;
         BOOL got = GetMessageW(&msg, nullptr, 0, 0);
@@ -326,13 +329,10 @@ void RunNotifications(NotificationRun& run) {
             continue;
         }
         if (msg.hwnd == wnd && msg.message == WM_TIMER && msg.wParam == kQuietTimer) {
-            // Nothing else waits. A fence still out would have come first:
-            // it is no longer queued, and a new one covers what it did.
-            if (run.closed.Empty()) {
-                return;
-            }
-            run.closed.PostFenceAgain();
-            continue;
+            // The window system hands a timer out only when no posted message
+            // waits: nothing queued can name a socket the run closed.
+            run.closed.SeeThroughAll();
+            return;
         }
         run.log.Flush();
         if (!IsDialogMessageW(wnd, &msg)) {

@@ -34,14 +34,11 @@ bool TakeInput(MSG* msg, UINT first, UINT last) {
 
 }  // namespace
 
-bool InputWaiting(UINT notificationsFirst, UINT notificationsLast) {
-    // Returns at once; with MWMO_INPUTAVAILABLE, input already seen but not
-    // yet taken counts too.
-    if (MsgWaitForMultipleObjectsEx(0, nullptr, 0, QS_INPUT, MWMO_INPUTAVAILABLE) == WAIT_OBJECT_0) {
-        return true;
-    }
-    MSG msg;
-    return TakePosted(&msg, notificationsFirst, notificationsLast, PM_NOREMOVE);
+bool InputWaiting() {
+    // What is in the queue now, input seen but not yet taken included; asking
+    // also lets the window system queue input it has received but not yet
+    // queued.
+    return (HIWORD(GetQueueStatus(QS_INPUT)) & QS_INPUT) != 0;
 }
 
 bool InputIsTheDialogs(HWND dialog) {

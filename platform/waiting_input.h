@@ -6,8 +6,8 @@
 // a click or a key. Under a flood the platform queues many notifications
 // ahead of anything else posted, among them what input causes: the close
 // box posts the dialog's IDCANCEL. The notification handler asks here,
-// between notifications, whether input or such a message waits, and if so
-// handles it on the spot, as the dialog's own loop would have.
+// between notifications, whether input waits, and if so handles it on the
+// spot, with what it posts, as the dialog's own loop would have.
 //
 // [notificationsFirst, notificationsLast] are the notification messages,
 // which stay queued in their order.
@@ -15,10 +15,11 @@
 
 #include <windows.h>
 
-// Whether mouse or keyboard input, or a posted message other than the
-// notifications, waits in the thread's queue. Asking also lets the window
-// system queue input it has received but not yet queued.
-bool InputWaiting(UINT notificationsFirst, UINT notificationsLast);
+// Whether mouse or keyboard input waits in the thread's queue. Asking also
+// lets the window system queue input it has received but not yet queued.
+// (Other posted messages come in their turn among the notifications; those
+// that input causes, such as the close box's IDCANCEL, are taken with it.)
+bool InputWaiting();
 
 // Whether the dialog may take the waiting input now. Not while a loop of the
 // window system's own owns it: a menu, moving the window, or a scroll bar

@@ -2,6 +2,7 @@
 // closing a registered socket keeps queued notifications off newer sockets.
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <thread>
 
 #include "net/channels.h"
@@ -146,6 +147,21 @@ bool Queued(HWND wnd, SOCKET s) {
         }
     }
     return tagged;
+}
+
+// Sends the datagrams to a UDP listener and waits, without pumping, until
+// they are there to read: nothing about them has been handled yet.
+bool DatagramsWaiting(SOCKET udp, std::initializer_list<const char*> datagrams) {
+    OwnedSocket sender(OpenSocket(false));
+    sockaddr_in to = MakeIpv4Address(htonl(INADDR_LOOPBACK), PortOf(udp));
+    for (const char* d : datagrams) {
+        sendto(sender.Get(), d, lstrlenA(d), 0, reinterpret_cast<const sockaddr*>(&to), sizeof(to));
+    }
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(udp, &set);
+    timeval wait{5, 0};
+    return select(0, &set, nullptr, nullptr, &wait) == 1;
 }
 
 // A connection registered on the stream channel, as a waiting client's, whose
@@ -304,16 +320,7 @@ TEST_F(Listeners, CommandsSentFromAnotherThreadInTheMiddleOfARunLeaveEveryoneIts
     SOCKET first = ConnectionClosedByItsPeer(wnd_, server.Get());
     ASSERT_NE(first, INVALID_SOCKET);
     PostMessageW(wnd_, WM_SOCKET_STREAM, first, Tagged(FD_READ));
-    sockaddr_in to = MakeIpv4Address(htonl(INADDR_LOOPBACK), PortOf(udp));
-    OwnedSocket sender(OpenSocket(false));
-    for (const char* d : {"d1", "d2"}) {
-        sendto(sender.Get(), d, 2, 0, reinterpret_cast<const sockaddr*>(&to), sizeof(to));
-    }
-    fd_set set;
-    FD_ZERO(&set);
-    FD_SET(udp, &set);
-    timeval wait{5, 0};
-    ASSERT_EQ(select(0, &set, nullptr, nullptr, &wait), 1);
+    ASSERT_TRUE(DatagramsWaiting(udp, {"d1", "d2"}));
     u_short fresh = FreePort();
     SetText(IDC_REPLY_TEXT, L"R");
     std::wstring freshText = std::to_wstring(fresh);
@@ -414,16 +421,7 @@ TEST_F(Listeners, InputInTheMiddleOfARunThatSendsAndEndsTheWindow) {
         GTEST_SKIP() << "the window system would not give the window the input";
     }
     PumpFor(100);
-    OwnedSocket sender(OpenSocket(false));
-    sockaddr_in to = MakeIpv4Address(htonl(INADDR_LOOPBACK), PortOf(udp));
-    for (const char* d : {"d1", "d2"}) {
-        sendto(sender.Get(), d, 2, 0, reinterpret_cast<const sockaddr*>(&to), sizeof(to));
-    }
-    fd_set set;
-    FD_ZERO(&set);
-    FD_SET(udp, &set);
-    timeval wait{5, 0};
-    ASSERT_EQ(select(0, &set, nullptr, nullptr, &wait), 1);
+    ASSERT_TRUE(DatagramsWaiting(udp, {"d1", "d2"}));
     ClickControl(Control(IDC_SEND_TCP_WAIT));
     PressKeys({VK_ESCAPE});
     SendMessageW(wnd_, WM_SOCKET_DATAGRAM, udp, FD_READ);
