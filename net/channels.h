@@ -91,8 +91,8 @@ public:
     void SeeThroughAll();
 
 private:
-    static const int kCapacity = 256;
-    static const int kReserve = 32;
+    static const int kCapacity = 64;
+    static const int kReserve = 16;
 
     struct Closed {
         SOCKET socket;

@@ -246,14 +246,13 @@ void HandleStreamEvent(NotificationRun& run, SOCKET s, WORD event, LPARAM lParam
             SendReply(run, s);
         }
         break;
-    case FD_ACCEPT: {
+    case FD_ACCEPT:
         // The new connection inherits the listener's channel and events; it
-        // is recorded nowhere and closes on its own close notification.
-        sockaddr_in peer{};
-        int length = sizeof(peer);
-        accept(s, reinterpret_cast<sockaddr*>(&peer), &length);
+        // is recorded nowhere and closes on its own close notification. The
+        // peer's address is of no use, and asking for it costs the platform
+        // a round trip of its own.
+        accept(s, nullptr, nullptr);
         break;
-    }
     case FD_CLOSE:
         HandleClose(run, s, lParam);
         break;

@@ -221,6 +221,18 @@ def sequential_connections(ctx, app, fig):
     app.click(REMOVE_ALL)
 
 
+def run_clients(client, count, timeout):
+    """Runs client(n) for n in range(count), each on a thread of its own, and
+    waits for them all; the seconds it took."""
+    start = time.monotonic()
+    threads = [threading.Thread(target=client, args=(n,)) for n in range(count)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join(timeout)
+    return time.monotonic() - start
+
+
 @scenario("Load", fresh=True)
 def concurrent_connections(ctx, app, fig):
     count = ctx.counts["concurrent"]
@@ -239,13 +251,7 @@ def concurrent_connections(ctx, app, fig):
         except (OSError, threading.BrokenBarrierError):
             pass
 
-    start = time.monotonic()
-    threads = [threading.Thread(target=client, args=(n,)) for n in range(count)]
-    for t in threads:
-        t.start()
-    for t in threads:
-        t.join(120)
-    elapsed = time.monotonic() - start
+    elapsed = run_clients(client, count, 120)
     text = app.text(RECV_TEXT)
     shown = sum(text.count("c%03dp%d;" % (n, p)) for n in range(count) for p in range(3))
     fig["concurrent"] = (f"{count} connections at once: {sum(1 for r in results if r == 3)} got all 3 replies, "
@@ -273,13 +279,7 @@ def concurrent_connections(ctx, app, fig):
         except (OSError, threading.BrokenBarrierError) as e:
             failures.append(f"client {n}: {e!r}")
 
-    start = time.monotonic()
-    threads = [threading.Thread(target=burst_client, args=(n,)) for n in range(burst)]
-    for t in threads:
-        t.start()
-    for t in threads:
-        t.join(90)
-    elapsed = time.monotonic() - start
+    elapsed = run_clients(burst_client, burst, 90)
     text = app.text(RECV_TEXT)
     once = sum(1 for n in range(burst) if text.count("b%03d-whole-message;" % n) == 1)
     fig["burst"] = (f"{burst} connecting at the same instant: {sum(answered)} answered, {once} shown once and "
