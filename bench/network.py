@@ -490,6 +490,16 @@ def run_once(build, results, memory, notes, workloads, before=None, display=None
                 mem(("udp", name), program.peak_kib())
             finally:
                 program.stop()
+            # The same into a box already full, which shows nothing more: what
+            # showing the datagrams costs is the difference.
+            port = wp.free_port()
+            program = Program(build, port, tcp=False, exe=exe)
+            try:
+                program.app.set(wp.RECV_TEXT, ("x" * 98 + "\r\n") * 300)
+                rate, _ = datagram_flood(port, shown=lambda: program.app.length(wp.RECV_TEXT))
+                put(("udp full", name), rate)
+            finally:
+                program.stop()
 
         tcp_port, udp_port = wp.free_port(), wp.free_port()
         floor = Floor(build, tcp_port, udp_port)
@@ -629,6 +639,11 @@ def report(results, memory, notes, count):
     if w and base:
         lines += ["", f"Budget (Wirepad at least {DATAGRAM_BUDGET} × the floor): {w / base:.2f} × floor "
                       f"({verdict(w >= DATAGRAM_BUDGET * base)})."]
+    full = [(label, median(r("udp full", name))) for name, label in ours if r("udp full", name)]
+    if full and base:
+        lines += ["Into a received-text box already full, which shows nothing more (so the difference is what "
+                  "laying the datagrams' text out in the box costs): "
+                  + "; ".join(f"{label} {fmt(v)} a second, {ratio(v, base)} × floor" for label, v in full) + "."]
     shown = notes.get("udp_shown_wirepad", [])
     if shown:
         lines += [f"Characters in Wirepad's received-text box (6 a datagram, and a line break after each read "
