@@ -29,8 +29,8 @@ bool ReceivedLog::HasRoom() {
 }
 
 void ReceivedLog::AddChunk(const char* bytes, int n) {
-    // Shown up to the first zero byte; n bytes never make more than n
-    // characters.
+    // Shown up to the first zero byte, converted straight into what is
+    // collected.
     int shown = 0;
     while (shown < n && bytes[shown] != '\0') {
         ++shown;
@@ -38,10 +38,20 @@ void ReceivedLog::AddChunk(const char* bytes, int n) {
     if (shown == 0) {
         return;
     }
-    ZeroedBlock text = ConvertFromAnsi(bytes, shown);
-    if (text) {
-        Add(text.Wide(), lstrlenW(text.Wide()));
+    if (!pending_) {
+        pending_ = AllocateWideText(kPendingCharacters);
     }
+    if (pending_ && used_ + shown > kPendingCharacters) {
+        Show();
+    }
+    if (!pending_) {
+        // Memory is short: no collecting, the chunk goes in by itself.
+        wchar_t text[kChunkBytes + 1];
+        int converted = ConvertFromAnsi(bytes, shown < kChunkBytes ? shown : kChunkBytes, text);
+        Insert(text, converted);
+        return;
+    }
+    used_ += ConvertFromAnsi(bytes, shown, pending_.Wide() + used_);
 }
 
 void ReceivedLog::AddLineBreak() {

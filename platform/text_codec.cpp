@@ -25,10 +25,8 @@ AnsiText ConvertToAnsi(const wchar_t* text, int n) {
     return out;
 }
 
-ZeroedBlock ConvertFromAnsi(const char* bytes, int n) {
-    ZeroedBlock block = AllocateWideText(n);
-    if (block && n > 0) {
-        MultiByteToWideChar(CP_ACP, 0, bytes, n, block.Wide(), n);
-    }
-    return block;
+int ConvertFromAnsi(const char* bytes, int n, wchar_t* out) {
+    int converted = n > 0 ? MultiByteToWideChar(CP_ACP, 0, bytes, n, out, n) : 0;
+    out[converted] = L'\0';
+    return converted;
 }

@@ -21,6 +21,7 @@ struct AnsiText {
 // conversion needs, so no text is silently dropped and the terminator stays.
 AnsiText ConvertToAnsi(const wchar_t* text, int n);
 
-// Converts n bytes of the ANSI code page into a block of n + 1 UTF-16
-// characters; n bytes never produce more than n characters.
-ZeroedBlock ConvertFromAnsi(const char* bytes, int n);
+// Converts n bytes of the ANSI code page into `out`, which holds n + 1 UTF-16
+// characters: n bytes never produce more than n characters. Returns how many
+// it produced, and terminates them.
+int ConvertFromAnsi(const char* bytes, int n, wchar_t* out);

@@ -40,13 +40,14 @@ TEST(ConvertFromAnsi, ConvertsEveryByteValueAndTerminates) {
     for (int b = 1; b < 256; ++b) {
         all.push_back(static_cast<char>(b));
     }
-    ZeroedBlock text = ConvertFromAnsi(all.data(), static_cast<int>(all.size()));
-    ASSERT_TRUE(text);
-    EXPECT_EQ(text.Bytes(), 2 * all.size() + 2);
-    size_t length = wcslen(text.Wide());
-    EXPECT_GT(length, 0u);
-    EXPECT_LE(length, all.size());
-    EXPECT_EQ(text.Wide()[0], L'\x01');
+    // Room for n characters and the terminator, and a mark just past it.
+    std::wstring text(all.size() + 2, L'#');
+    int length = ConvertFromAnsi(all.data(), static_cast<int>(all.size()), text.data());
+    EXPECT_GT(length, 0);
+    EXPECT_LE(static_cast<size_t>(length), all.size());
+    EXPECT_EQ(wcslen(text.c_str()), static_cast<size_t>(length));
+    EXPECT_EQ(text[all.size() + 1], L'#');
+    EXPECT_EQ(text[0], L'\x01');
 }
 
 TEST(ZeroedBlock, IsZeroFilledAndMovesItsOwnership) {
