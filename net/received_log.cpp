@@ -28,6 +28,16 @@ bool ReceivedLog::HasRoom() {
     return limit_ > boxLength_ + used_;
 }
 
+bool ReceivedLog::MakeRoom(int n) {
+    if (!pending_) {
+        pending_ = AllocateWideText(kPendingCharacters);
+    }
+    if (pending_ && used_ + n > kPendingCharacters) {
+        Show();
+    }
+    return static_cast<bool>(pending_);
+}
+
 void ReceivedLog::AddChunk(const char* bytes, int n) {
     // Shown up to the first zero byte, converted straight into what is
     // collected.
@@ -38,13 +48,7 @@ void ReceivedLog::AddChunk(const char* bytes, int n) {
     if (shown == 0) {
         return;
     }
-    if (!pending_) {
-        pending_ = AllocateWideText(kPendingCharacters);
-    }
-    if (pending_ && used_ + shown > kPendingCharacters) {
-        Show();
-    }
-    if (!pending_) {
+    if (!MakeRoom(shown)) {
         // Memory is short: no collecting, the chunk goes in by itself.
         wchar_t text[kChunkBytes + 1];
         int converted = ConvertFromAnsi(bytes, shown < kChunkBytes ? shown : kChunkBytes, text);
@@ -62,13 +66,7 @@ void ReceivedLog::Add(const wchar_t* text, int n) {
     if (n <= 0) {
         return;
     }
-    if (!pending_) {
-        pending_ = AllocateWideText(kPendingCharacters);
-    }
-    if (pending_ && used_ + n > kPendingCharacters) {
-        Show();
-    }
-    if (!pending_) {
+    if (!MakeRoom(n)) {
         Insert(text, n);  // memory is short: no collecting, each piece goes in by itself
         return;
     }

@@ -46,6 +46,9 @@ public:
     void Flush();
 
 private:
+    // Whether n more characters can be collected, what is collected going
+    // into the box first if they would not fit; false when memory is short.
+    bool MakeRoom(int n);
     // n characters of zero-terminated text.
     void Add(const wchar_t* text, int n);
     void Insert(const wchar_t* text, int n);
