@@ -6,6 +6,8 @@
 #include "net/client_send.h"
 #include "net/listeners.h"
 #include "net/notifications.h"
+#include "net/received_log.h"
+#include "net/traffic.h"
 #include "platform/controls.h"
 #include "resources/resource.h"
 #include "templates/http_templates.h"
@@ -77,11 +79,16 @@ void RunCommand(HWND wnd, WPARAM command) {
 INT_PTR CALLBACK MainDlgProc(HWND wnd, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG:
+        // What the traffic must remember lives with the window; without it
+        // the window cannot run, and ends as silently as every failure.
+        if (!CreateTraffic(wnd)) {
+            EndDialog(wnd, 0);
+            return FALSE;
+        }
         InitMainWindow(wnd);
         return FALSE;
     case WM_COMMAND:
-        // A command sent from another thread can arrive in the middle of a
-        // run of notifications: it finds what the run received in the box.
+        // A command finds in the box everything received before it.
         if (HIWORD(wParam) == 0) {
             ShowReceivedText(wnd);
         }
@@ -89,12 +96,18 @@ INT_PTR CALLBACK MainDlgProc(HWND wnd, UINT message, WPARAM wParam, LPARAM lPara
         return FALSE;
     case WM_DESTROY:
         RemoveListeners(wnd, true);
+        DestroyTraffic(wnd);
         return FALSE;
+    case WM_TIMER:
+        return HandleTrafficTimer(wnd, wParam) ? TRUE : FALSE;
     // Reported handled, so the dialog manager never reads them as
     // DM_SETDEFID or DM_REPOSITION.
     case WM_SOCKET_STREAM:
     case WM_SOCKET_DATAGRAM:
-        HandleSocketNotifications(wnd, message, wParam, lParam);
+        HandleSocketNotification(wnd, message, wParam, lParam);
+        return TRUE;
+    case WM_SHOW_RECEIVED:
+        HandleShowReceived(wnd);
         return TRUE;
     default:
         return FALSE;

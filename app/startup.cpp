@@ -31,7 +31,14 @@ HMODULE GetResourceModule() {
 
 void RunWirepad() {
     if (StartNetworking()) {
-        DialogBoxParamW(GetResourceModule(), MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainDlgProc, 0);
+        HMODULE resources = GetResourceModule();
+        HMODULE own = GetModuleHandleW(nullptr);
+        // A satellite that cannot supply the window (an old or foreign one)
+        // gives way to the executable's own window rather than to no window.
+        if (DialogBoxParamW(resources, MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainDlgProc, 0) == -1 &&
+            resources != own) {
+            DialogBoxParamW(own, MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainDlgProc, 0);
+        }
         // Also releases the connections nothing else closes: waiting clients
         // and connections accepted from listeners.
         WSACleanup();

@@ -9,7 +9,8 @@ bool StartNetworking();
 
 // A ".mui" satellite beside the executable (its full path with ".mui"
 // appended), mapped as a data file; the executable itself when there is none
-// or it cannot be mapped. A satellite stays mapped until the process ends.
+// or it cannot be mapped. A satellite stays mapped until the process ends;
+// one whose window cannot be made gives way to the executable's window.
 HMODULE GetResourceModule();
 
 // The whole life of the process after entry; ends it with exit code 0.

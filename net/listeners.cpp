@@ -27,9 +27,15 @@ void AddListener(HWND wnd, bool useTcp) {
         CloseNotifiedSocket(wnd, s);
         return;
     }
-    // The whole value read, printed signed: at most 17 characters.
+    // The port it listens on, as the platform tells it: the low 16 bits of
+    // the value typed, or the free port it picked for 0. At most 17
+    // characters ("TCP - " and up to 11 for a number).
+    sockaddr_in bound{};
+    int length = sizeof(bound);
+    int shown = getsockname(s, reinterpret_cast<sockaddr*>(&bound), &length) == 0 ? ntohs(bound.sin_port)
+                                                                                  : static_cast<int>(port & 0xFFFF);
     wchar_t label[18];
-    wsprintfW(label, L"%s - %d", useTcp ? L"TCP" : L"UDP", static_cast<int>(port));
+    wsprintfW(label, L"%s - %d", useTcp ? L"TCP" : L"UDP", shown);
     int row = AddListItem(wnd, IDC_LISTENERS, label);
     if (row < 0) {
         CloseNotifiedSocket(wnd, s);  // the list is the only record: unlisted means closed

@@ -9,6 +9,9 @@ namespace {
 // What is collected before it goes into the box: a few chunks' worth, so a
 // burst that fills the box takes a handful of insertions and little memory.
 const int kPendingCharacters = 8 * 1024;
+// The box is drawn at most this often: a screen shows little more, and under
+// a steady exchange a draw for every request would cost more than the request.
+const ULONGLONG kDrawMilliseconds = 15;
 
 }  // namespace
 
@@ -88,23 +91,58 @@ void ReceivedLog::Show() {
 
 void ReceivedLog::Insert(const wchar_t* text, int n) {
     HWND box = Box();
-    if (!suspended_) {
-        SuspendRedraw(box);
-        suspended_ = true;
-    }
-    if (!known_) {
+    if (known_) {
+        // The box takes what fits below its limit and cuts the rest.
+        AppendToTextBoxAt(box, boxLength_, limit_, text);
+        boxLength_ = boxLength_ + n < limit_ ? boxLength_ + n : limit_;
+    } else {
         AppendToTextBox(box, text);
-        return;
     }
-    // The box takes what fits below its limit and cuts the rest.
-    AppendToTextBoxAt(box, boxLength_, limit_, text);
-    boxLength_ = boxLength_ + n < limit_ ? boxLength_ + n : limit_;
+    drawOwed_ = true;
 }
 
-void ReceivedLog::Flush() {
-    Show();
-    if (suspended_) {
-        ResumeRedraw(Box());
-        suspended_ = false;
+void ReceivedLog::AfterEvent() {
+    if (used_ > 0 && !showPosted_) {
+        showPosted_ = PostMessageW(wnd_, WM_SHOW_RECEIVED, 0, 0) != FALSE;
+        if (!showPosted_) {
+            Show();  // the queue is full: nothing waits for a message that cannot come
+        }
     }
+    DrawIfDue();
+}
+
+void ReceivedLog::ShowAndDraw() {
+    showPosted_ = false;
+    Show();
+    DrawIfDue();
+}
+
+void ReceivedLog::DrawIfDue() {
+    if (!drawOwed_) {
+        return;
+    }
+    if (GetTickCount64() - drawn_ >= kDrawMilliseconds) {
+        Draw();
+    } else if (!drawTimer_) {
+        // Drawn a moment ago. Under load the next event draws it; when the
+        // queue is empty, this timer does (the window system hands a timer
+        // out only when no message waits).
+        drawTimer_ = SetTimer(wnd_, kReceivedDrawTimer, static_cast<UINT>(kDrawMilliseconds), nullptr) != 0;
+    }
+}
+
+void ReceivedLog::DrawOwed() {
+    if (drawTimer_) {
+        KillTimer(wnd_, kReceivedDrawTimer);
+        drawTimer_ = false;
+    }
+    if (drawOwed_) {
+        Draw();
+    }
+}
+
+void ReceivedLog::Draw() {
+    drawOwed_ = false;
+    drawn_ = GetTickCount64();
+    DrawNow(Box());
 }

@@ -3,15 +3,24 @@
 //
 // Each chunk received is converted on its own and cut at its first zero byte,
 // and a datagram notification's line break follows its datagrams, exactly as
-// if every chunk were appended by itself; but the text is collected and the
-// edit control asked to insert it only when someone may look (see Show), and
-// the box does not draw while a run of notifications puts text in: it draws
-// once, whole, at Flush.
+// if every chunk were appended by itself. But the edit control lays out its
+// text and redraws its scroll bar on every insertion, which under a stream of
+// data costs more than receiving it. So the text is collected, and the log
+// posts the window one WM_SHOW_RECEIVED when text waits after an event: the
+// notifications queued ahead of it add theirs, and it puts all of it into the
+// box with one insertion. The box is never hidden; it is drawn at most every
+// few milliseconds, since under a flood the window system's own paint never
+// comes.
 #pragma once
 
 #include <windows.h>
 
 #include "platform/memory_block.h"
+
+// Posted by the log to its window when text waits to go into the box.
+#define WM_SHOW_RECEIVED (WM_USER + 3)
+// The log's timer: the box is drawn once the queue is empty.
+const UINT_PTR kReceivedDrawTimer = 0x5752;
 
 // The longest chunk one receive takes: the received text shows at most this
 // many bytes of a read, up to its first zero byte.
@@ -20,7 +29,6 @@ const int kChunkBytes = 1023;
 class ReceivedLog {
 public:
     explicit ReceivedLog(HWND wnd) : wnd_(wnd) {}
-    ~ReceivedLog() { Flush(); }
     ReceivedLog(const ReceivedLog&) = delete;
     ReceivedLog& operator=(const ReceivedLog&) = delete;
 
@@ -37,13 +45,19 @@ public:
     void AddLineBreak();
 
     // Puts everything collected into the box with one insertion: before a
-    // peer is answered, before a person or a command acts on the window, and
-    // when the run ends.
+    // peer is answered, so the text it caused is there first, and before a
+    // command acts on the window.
     void Show();
 
-    // Shows what is collected and lets the box draw again now. Later
-    // insertions suspend the drawing again.
-    void Flush();
+    // After each event: text still collected is shown at the log's own
+    // WM_SHOW_RECEIVED, posted once, behind the notifications queued now;
+    // and the box is drawn if a draw is owed and it was not drawn a moment
+    // ago.
+    void AfterEvent();
+    // WM_SHOW_RECEIVED.
+    void ShowAndDraw();
+    // The draw timer: the box is drawn if a draw is owed.
+    void DrawOwed();
 
 private:
     // Whether n more characters can be collected, what is collected going
@@ -52,6 +66,8 @@ private:
     // n characters of zero-terminated text.
     void Add(const wchar_t* text, int n);
     void Insert(const wchar_t* text, int n);
+    void DrawIfDue();
+    void Draw();
     HWND Box();
 
     HWND wnd_;
@@ -61,5 +77,8 @@ private:
     bool known_ = false;  // boxLength_ and limit_ are the box's as it stands
     LRESULT boxLength_ = 0;
     LRESULT limit_ = 0;
-    bool suspended_ = false;  // the box's redraw is off until Flush
+    bool showPosted_ = false;  // a WM_SHOW_RECEIVED is queued
+    bool drawOwed_ = false;    // text went in since the box was last drawn
+    bool drawTimer_ = false;
+    ULONGLONG drawn_ = 0;      // when the box was last drawn
 };

@@ -27,25 +27,28 @@ void AppendToTextBoxAt(HWND box, LRESULT length, LRESULT limit, const wchar_t* t
     if (length >= limit) {
         return;
     }
+    DWORD start = 0;
+    DWORD end = 0;
+    SendMessageW(box, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+    // The caret at the end follows the text, as a terminal does.
+    bool follow = start == end && static_cast<LRESULT>(end) >= length;
+    LRESULT top = follow ? 0 : SendMessageW(box, EM_GETFIRSTVISIBLELINE, 0, 0);
     SendMessageW(box, EM_SETSEL, static_cast<WPARAM>(length), length);
     SendMessageW(box, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text));
+    if (follow) {
+        return;
+    }
+    // Replacing scrolled the end into view: the selection and the first line
+    // shown go back to where the person had them.
+    SendMessageW(box, EM_SETSEL, start, static_cast<LPARAM>(end));
+    LRESULT now = SendMessageW(box, EM_GETFIRSTVISIBLELINE, 0, 0);
+    if (now != top) {
+        SendMessageW(box, EM_LINESCROLL, 0, top - now);
+    }
 }
 
-// The message goes to the control first, for its own bookkeeping, then to the
-// default window procedure, which clears or sets the visible state without
-// hiding or showing the window: some edit controls never pass it on.
-void SuspendRedraw(HWND box) {
-    SendMessageW(box, WM_SETREDRAW, FALSE, 0);
-    DefWindowProcW(box, WM_SETREDRAW, FALSE, 0);
-}
-
-void ResumeRedraw(HWND box) {
-    SendMessageW(box, WM_SETREDRAW, TRUE, 0);
-    DefWindowProcW(box, WM_SETREDRAW, TRUE, 0);
-    // Drawn now rather than when the window is next idle: under a steady
-    // stream the window may not be idle before the next suspension, which
-    // would drop the pending redraw.
-    RedrawWindow(box, nullptr, nullptr, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE | RDW_UPDATENOW);
+void DrawNow(HWND box) {
+    RedrawWindow(box, nullptr, nullptr, RDW_UPDATENOW);
 }
 
 UINT ReadControlNumber(HWND wnd, int id) {

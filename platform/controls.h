@@ -19,21 +19,21 @@ int ReadControlText(HWND wnd, int id, wchar_t* buffer, int capacity);
 void SetControlText(HWND wnd, int id, const wchar_t* text);
 void ClearControl(HWND wnd, int id);
 
-// Adds text after whatever the box holds, whatever the user had selected, and
-// leaves the caret after it. Obeys the box's text limit, which the program
-// leaves at the platform's default: what would go beyond it is cut off, and
-// nothing is added to a full box.
+// Adds text after whatever the box holds, whatever the user had selected.
+// A caret at the end (nothing selected) follows the text, and the box shows
+// the end; otherwise the person's selection and the lines shown stay as they
+// were, so text can be read and copied while more arrives. Obeys the box's
+// text limit, which the program leaves at the platform's default: what would
+// go beyond it is cut off, and nothing is added to a full box.
 void AppendToTextBox(HWND box, const wchar_t* text);
 // The same for a box known to hold `length` characters under a limit of
 // `limit`, as its one writer counts them: nothing is asked of it again.
 void AppendToTextBoxAt(HWND box, LRESULT length, LRESULT limit, const wchar_t* text);
 
-// A shown edit control redraws its scroll bar at once on every insertion,
-// which under some window systems costs milliseconds each time. Between these
-// two calls the box keeps its text and takes insertions but draws nothing;
-// ResumeRedraw draws it once, whole, frame and scroll bar included.
-void SuspendRedraw(HWND box);
-void ResumeRedraw(HWND box);
+// Draws what is marked to be drawn in the box now: under a steady stream the
+// window is never idle, so the paint the window system would send then never
+// comes.
+void DrawNow(HWND box);
 
 // Leading blanks skipped, decimal digits read as an unsigned 32-bit value; 0
 // when there is no number or it is beyond 32 bits.

@@ -65,13 +65,16 @@ TEST(BlackboxSatellite, AFileThatIsNotAModuleGivesTheExecutablesOwnWindow) {
     EXPECT_EQ(app.WaitExit(), 0);
 }
 
-TEST(BlackboxSatellite, ASatelliteWithoutTheWindowEndsQuietlyWithCode0) {
+TEST(BlackboxSatellite, ASatelliteWithoutTheWindowGivesTheExecutablesOwnWindow) {
     std::wstring dir = CopyProgram(L"nodlg");
     ASSERT_TRUE(CopyInto(BuildFile(L"tests\\no_dialog_module.dll"), dir + L"wirepad.exe.mui"));
     WirepadProcess app;
     ASSERT_TRUE(app.Start(dir + L"wirepad.exe"));
+    ASSERT_NE(app.WaitForWindow(), nullptr);
+    EXPECT_EQ(app.Title(), L"網路檢視");
+    EXPECT_EQ(app.Text(IDC_PORT), L"80");
+    app.PressEscape();
     EXPECT_EQ(app.WaitExit(), 0);
-    EXPECT_EQ(app.WaitForWindow(0), nullptr);
 }
 
 }  // namespace

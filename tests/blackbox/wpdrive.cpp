@@ -36,11 +36,30 @@
 //                      after it and stays for the next take
 //   limit ID        -> the text limit of box ID (EM_GETLIMITTEXT)
 //   handles         -> how many handles the window's process holds
+//   gui             -> "FLAGS MENUS LEFT TOP RIGHT BOTTOM": the GetGUIThreadInfo
+//                      flags of the window's thread (GUI_INMOVESIZE 2,
+//                      GUI_INMENUMODE 4, GUI_SYSTEMMENUMODE 8,
+//                      GUI_POPUPMENUMODE 16), how many menu windows of that
+//                      thread are visible, and where the window is on the
+//                      screen; asks the window system, not the window, so it
+//                      answers whatever loop the window's thread is in
+//   style ID        -> the style bits of control ID (0: the window), read from
+//                      the window system without asking the window
+//   watch ID PREFIX -> "SHOWN_BEFORE SHOWN_AFTER LENGTH HIGHEST": whether box ID
+//                      has WS_VISIBLE before and after its text is read, the
+//                      text's length, and the highest number that follows
+//                      PREFIX in the text (-1 when none does)
+//   caption         -> "X Y HIT": a point on the screen in the window's caption
+//                      bar, and what WM_NCHITTEST answers there (2: caption)
+//   post MSG [W [L]] -> "ok": posts message MSG (decimal) to the window, as a
+//                      test cleans up a loop of the window system's own
+//                      (WM_CANCELMODE ends a menu, WM_LBUTTONUP a move)
 //   escape, close   -> "ok"
 // End of input ends the program.
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "blackbox/harness.h"
@@ -148,6 +167,44 @@ bool ReadLine(std::string& line) {
     return !line.empty();
 }
 
+struct MenuCount {
+    int visible = 0;
+};
+
+BOOL CALLBACK CountMenu(HWND wnd, LPARAM param) {
+    wchar_t cls[16] = {};
+    GetClassNameW(wnd, cls, 16);
+    if (lstrcmpW(cls, L"#32768") == 0 && IsWindowVisible(wnd)) {
+        ++reinterpret_cast<MenuCount*>(param)->visible;
+    }
+    return TRUE;
+}
+
+bool Shown(HWND wnd) {
+    return (GetWindowLongW(wnd, GWL_STYLE) & WS_VISIBLE) != 0;
+}
+
+// The highest decimal number right after any occurrence of prefix, or -1.
+long long HighestAfter(const std::wstring& text, const std::wstring& prefix) {
+    long long highest = -1;
+    if (prefix.empty()) {
+        return highest;
+    }
+    for (size_t at = text.find(prefix); at != std::wstring::npos; at = text.find(prefix, at + 1)) {
+        size_t i = at + prefix.size();
+        long long n = 0;
+        bool any = false;
+        while (i < text.size() && text[i] >= L'0' && text[i] <= L'9' && n < 1000000000000LL) {
+            n = n * 10 + (text[i++] - L'0');
+            any = true;
+        }
+        if (any && n > highest) {
+            highest = n;
+        }
+    }
+    return highest;
+}
+
 // One command of serve mode; false when the command is not known.
 bool Serve(HWND wnd, const std::wstring& command, const std::wstring& rest) {
     int id = _wtoi(rest.c_str());
@@ -237,6 +294,49 @@ bool Serve(HWND wnd, const std::wstring& command, const std::wstring& rest) {
             CloseHandle(process);
         }
         Reply(counted ? std::to_wstring(count) : L"unknown");
+    } else if (command == L"gui") {
+        DWORD thread = GetWindowThreadProcessId(wnd, nullptr);
+        GUITHREADINFO gui{};
+        gui.cbSize = sizeof(gui);
+        MenuCount menus;
+        bool known = thread && GetGUIThreadInfo(thread, &gui);
+        if (known) {
+            EnumThreadWindows(thread, CountMenu, reinterpret_cast<LPARAM>(&menus));
+        }
+        RECT r{};
+        GetWindowRect(wnd, &r);
+        Reply(known ? std::to_wstring(gui.flags) + L" " + std::to_wstring(menus.visible) + L" " +
+                          std::to_wstring(r.left) + L" " + std::to_wstring(r.top) + L" " + std::to_wstring(r.right) +
+                          L" " + std::to_wstring(r.bottom)
+                    : L"unknown");
+    } else if (command == L"style") {
+        Reply(std::to_wstring(static_cast<DWORD>(GetWindowLongW(id ? c : wnd, GWL_STYLE))));
+    } else if (command == L"watch") {
+        size_t space = rest.find(L' ');
+        std::wstring prefix = space == std::wstring::npos ? L"" : rest.substr(space + 1);
+        bool before = Shown(c);
+        std::wstring text = WindowText(c);
+        bool after = Shown(c);
+        Reply(std::to_wstring(before) + L" " + std::to_wstring(after) + L" " + std::to_wstring(text.size()) + L" " +
+              std::to_wstring(HighestAfter(text, prefix)));
+    } else if (command == L"caption") {
+        // Between the window's top edge and its client area, left of the
+        // middle, away from the caption's buttons.
+        RECT window{};
+        GetWindowRect(wnd, &window);
+        POINT client{0, 0};
+        ClientToScreen(wnd, &client);
+        int x = window.left + (window.right - window.left) * 2 / 5;
+        int y = (window.top + client.y) / 2;
+        SendMessageTimeoutW(wnd, WM_NCHITTEST, 0, MAKELPARAM(x, y), SMTO_NORMAL, 5000, &result);
+        Reply(std::to_wstring(x) + L" " + std::to_wstring(y) + L" " + std::to_wstring(static_cast<LONG_PTR>(result)));
+    } else if (command == L"post") {
+        const wchar_t* p = rest.c_str();
+        wchar_t* end = nullptr;
+        UINT message = static_cast<UINT>(wcstoul(p, &end, 10));
+        WPARAM w = static_cast<WPARAM>(wcstoull(end, &end, 10));
+        LPARAM l = static_cast<LPARAM>(wcstoll(end, &end, 10));
+        Reply(PostMessageW(wnd, message, w, l) ? L"ok" : L"failed");
     } else if (command == L"escape") {
         PostMessageW(GetDlgItem(wnd, IDC_HOST), WM_KEYDOWN, VK_ESCAPE, 0x00010001);
         PostMessageW(GetDlgItem(wnd, IDC_HOST), WM_KEYUP, VK_ESCAPE, 0xC0010001);

@@ -2,11 +2,13 @@
 // closing a registered socket keeps queued notifications off newer sockets.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <initializer_list>
 #include <thread>
 
 #include "net/channels.h"
 #include "net/net_fixture.h"
+#include "net/outbox.h"
 #include "net/notifications.h"
 #include "support/real_input.h"
 
@@ -21,7 +23,7 @@ std::wstring WithoutEmptyLines(std::wstring text) {
     return text;
 }
 
-TEST_F(Listeners, RowsShowTheWholeValueReadWhileTheLowBitsAreBound) {
+TEST_F(Listeners, RowsShowThePortBoundWhichIsTheLowBitsOfTheValueOrAFreeOneForZero) {
     u_short port = FreePort();
     SetPort(IDC_LISTEN_PORT, port);
     Click(IDC_ADD_TCP_LISTENER);
@@ -37,9 +39,12 @@ TEST_F(Listeners, RowsShowTheWholeValueReadWhileTheLowBitsAreBound) {
     ASSERT_EQ(ListCount(), 4);
     EXPECT_EQ(Row(0), L"TCP - " + std::to_wstring(port));
     EXPECT_EQ(Row(1), L"UDP - " + std::to_wstring(port));
-    EXPECT_EQ(Row(2), L"UDP - " + std::to_wstring(static_cast<int>(65536u * 40000 + other)));
-    EXPECT_EQ(Row(3), L"TCP - 0");
+    EXPECT_EQ(Row(2), L"UDP - " + std::to_wstring(other));
     EXPECT_FALSE(PortFree(false, other));
+    // An empty field asks for any free port: the row names the one taken.
+    SOCKET any = static_cast<SOCKET>(SendDlgItemMessageW(wnd_, IDC_LISTENERS, LB_GETITEMDATA, 3, 0));
+    EXPECT_NE(PortOf(any), 0);
+    EXPECT_EQ(Row(3), L"TCP - " + std::to_wstring(PortOf(any)));
 }
 
 TEST_F(Listeners, TcpClientsAreShownAndAnsweredAndOutliveTheirListener) {
@@ -65,6 +70,104 @@ TEST_F(Listeners, TcpClientsAreShownAndAnsweredAndOutliveTheirListener) {
     SendAll(client.Get(), "more");
     EXPECT_TRUE(WaitReceived(L"GET / HTTP/1.0\r\n\r\nmore"));
     EXPECT_EQ(ReadPeer(client.Get(), 17).data, "HTTP/1.0 200 OK\r\n");
+}
+
+// A peer that keeps asking and never reads fills what the platform buffers
+// for it: replies the platform will not take wait, up to a bound, and past
+// it are dropped whole, so what the peer reads at last is whole replies only.
+// Meanwhile another connection's requests are answered as at any time.
+TEST_F(Listeners, APeerThatNeverReadsGetsWholeRepliesOnlyAndStarvesNoOtherConnection) {
+    std::string reply = "<" + std::string(998, 'x') + ">";
+    SetText(IDC_REPLY_TEXT, std::wstring(reply.begin(), reply.end()));
+    // The greedy peer's connection, small buffers on both sides so that they
+    // fill within a few dozen replies; registered as a waiting client's.
+    OwnedSocket server = BoundPeer(true);
+    OwnedSocket mine(OpenSocket(true));
+    sockaddr_in to = MakeIpv4Address(htonl(INADDR_LOOPBACK), PortOf(server.Get()));
+    ASSERT_EQ(connect(mine.Get(), reinterpret_cast<const sockaddr*>(&to), sizeof(to)), 0);
+    OwnedSocket greedy = AcceptPeer(server.Get());
+    ASSERT_TRUE(greedy);
+    WSAAsyncSelect(mine.Release(), wnd_, WM_SOCKET_STREAM, FD_READ | FD_CLOSE);
+    SOCKET listener = AddListenerOnAnyPort(true);
+    ASSERT_NE(listener, INVALID_SOCKET);
+    OwnedSocket other = ConnectPeer(PortOf(listener));
+    ASSERT_TRUE(other);
+
+    std::atomic<bool> asking{true};
+    std::thread greed([&] {
+        DWORD patience = 100;
+        setsockopt(greedy.Get(), SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&patience), sizeof(patience));
+        for (ULONGLONG end = GetTickCount64() + 10000; asking && GetTickCount64() < end;) {
+            SendAll(greedy.Get(), "more?");
+            Sleep(0);
+        }
+    });
+    ULONGLONG slowest = 0;
+    int answered = 0;
+    for (ULONGLONG end = GetTickCount64() + 1500; GetTickCount64() < end;) {
+        ULONGLONG asked = GetTickCount64();
+        SendAll(other.Get(), "GET /");
+        answered += ReadPeer(other.Get(), reply.size(), 3000).data == reply ? 1 : 0;
+        slowest = GetTickCount64() - asked > slowest ? GetTickCount64() - asked : slowest;
+    }
+    asking = false;
+    greed.join();
+    EXPECT_GT(answered, 10);
+    EXPECT_LT(slowest, 500u) << "the other connection waited behind the greedy one";
+
+    // Now it reads: everything waiting comes, in whole replies.
+    PeerRead got = ReadPeer(greedy.Get(), 4 * 1024 * 1024, 1500);
+    ASSERT_GT(got.data.size(), 0u);
+    EXPECT_EQ(got.data.size() % reply.size(), 0u) << got.data.size() << " bytes: a reply was cut";
+    bool whole = true;
+    for (size_t at = 0; whole && at + reply.size() <= got.data.size(); at += reply.size()) {
+        whole = got.data.compare(at, reply.size(), reply) == 0;
+    }
+    EXPECT_TRUE(whole);
+}
+
+// Replies the platform will not take now wait, behind one another, up to the
+// bound, and past it are dropped whole; once the peer reads, what waited goes
+// out as room returns, and the peer has whole replies only.
+TEST_F(Listeners, RepliesThePlatformWillNotTakeWaitUpToTheBoundAndGoWholeWhenThereIsRoom) {
+    OwnedSocket server = BoundPeer(true);
+    OwnedSocket mine = ConnectPeer(PortOf(server.Get()));
+    OwnedSocket peer = AcceptPeer(server.Get());
+    ASSERT_TRUE(mine && peer);
+    u_long nonBlocking = 1;
+    ioctlsocket(mine.Get(), FIONBIO, &nonBlocking);
+    std::string reply = "<" + std::string(997, 'y') + ">";
+    Outboxes outboxes;
+    int taken = 0;
+    for (; taken < 20000 && !outboxes.Waiting(mine.Get()); ++taken) {
+        outboxes.Send(mine.Get(), reply.data(), static_cast<int>(reply.size()));
+    }
+    ASSERT_TRUE(outboxes.Waiting(mine.Get())) << "the platform took " << taken << " replies and never refused one";
+    // Far past the bound: the later ones are dropped whole.
+    for (int i = 0; i < 2 * kOutboxBytes / static_cast<int>(reply.size()); ++i) {
+        outboxes.Send(mine.Get(), reply.data(), static_cast<int>(reply.size()));
+    }
+    std::string got;
+    char chunk[65536];
+    for (ULONGLONG end = GetTickCount64() + 20000; GetTickCount64() < end;) {
+        bool waiting = outboxes.Waiting(mine.Get()) && !outboxes.SendWaiting(mine.Get());
+        int n = Readable(peer.Get()) ? recv(peer.Get(), chunk, sizeof(chunk), 0) : 0;
+        if (n > 0) {
+            got.append(chunk, static_cast<size_t>(n));
+        } else if (!waiting) {
+            break;
+        }
+    }
+    EXPECT_FALSE(outboxes.Waiting(mine.Get()));
+    EXPECT_EQ(got.size() % reply.size(), 0u) << got.size() << " bytes: a reply was cut";
+    size_t replies = got.size() / reply.size();
+    EXPECT_GE(replies, static_cast<size_t>(taken));  // what waited went out too
+    EXPECT_LE(replies, static_cast<size_t>(taken) + kOutboxBytes / reply.size() + 1);
+    bool whole = true;
+    for (size_t at = 0; whole && at + reply.size() <= got.size(); at += reply.size()) {
+        whole = got.compare(at, reply.size(), reply) == 0;
+    }
+    EXPECT_TRUE(whole);
 }
 
 TEST_F(Listeners, RemoveTakesTheSelectedRowOrAllAndTheWindowsEndFreesEveryPort) {
@@ -194,14 +297,21 @@ TEST_F(Listeners, NotificationsQueuedForAClosedSocketNeverReachTheNextOneWithIts
     PostMessageW(wnd_, WM_SOCKET_STREAM, first, Tagged(FD_READ));
     PostMessageW(wnd_, WM_SOCKET_DATAGRAM, udp, Tagged(FD_READ));
     PostMessageW(wnd_, WM_SOCKET_STREAM, first, Tagged(FD_CLOSE));
-    // Its close notification, handled now: the socket is closed before the
-    // window returns.
+    // Its close notification, handled now: while what was queued for it
+    // waits, its handle value goes to no new socket.
     SendMessageW(wnd_, WM_SOCKET_STREAM, first, FD_CLOSE);
+    {
+        OwnedSocket meanwhile(OpenSocket(true));
+        EXPECT_NE(meanwhile.Get(), first);
+    }
+    // Handled, the queued read and close are dropped and the datagram
+    // notification keeps its place; then the socket is closed.
+    EXPECT_TRUE(WaitReceived(L"\r\n"));
     EXPECT_FALSE(Queued(wnd_, first));
 
-    // Nothing is pumped until the next socket, given the same handle
-    // (checked), is connected and registered as a waiting client's, with
-    // data already waiting.
+    // The next socket, given the same handle (checked), is connected and
+    // registered as a waiting client's, with data already waiting: it is
+    // no closed socket's.
     OwnedSocket next(OpenSocket(true));
     if (next.Get() != first) {
         GTEST_SKIP() << "the platform did not hand out the closed handle again";
@@ -257,6 +367,9 @@ TEST_F(Listeners, RemovingAListenerDropsItsQueuedNotifications) {
     ASSERT_NE(udp, INVALID_SOCKET);
     PostMessageW(wnd_, WM_SOCKET_DATAGRAM, udp, Tagged(FD_READ));
     Click(IDC_REMOVE_ALL_LISTENERS);
+    // Handled, a datagram notification would add a line break.
+    PumpFor(200);
+    EXPECT_EQ(Received(), L"");
     EXPECT_FALSE(Queued(wnd_, udp));
 }
 
@@ -353,10 +466,11 @@ TEST_F(Listeners, CommandsSentFromAnotherThreadInTheMiddleOfARunLeaveEveryoneIts
     EXPECT_EQ(WithoutEmptyLines(Received()), L"d1d2\r\nfirst!") << Received().c_str();
 }
 
-// Keys that remove every listener and open a new one, taken in the middle of
-// a run: what was queued for the closed listeners is dropped, even where the
-// new listener got a closed one's handle value, and the new one works.
-TEST_F(Listeners, InputInTheMiddleOfARunThatRemovesAndAddsListenersLeavesNoStaleNotification) {
+// Keys that remove every listener and open a new one, pressed while their
+// notifications are queued: those go first, then the keys; the removed ports
+// are free, a connection accepted before the removal lives on, and the new
+// listener works, even where it got a closed one's handle value.
+TEST_F(Listeners, InputInTheMiddleOfTrafficThatRemovesAndAddsListenersLeavesNoStaleNotification) {
     SOCKET udp = AddListenerOnAnyPort(false);
     SOCKET tcp = AddListenerOnAnyPort(true);
     ASSERT_TRUE(udp != INVALID_SOCKET && tcp != INVALID_SOCKET);
@@ -386,14 +500,11 @@ TEST_F(Listeners, InputInTheMiddleOfARunThatRemovesAndAddsListenersLeavesNoStale
     SetPort(IDC_LISTEN_PORT, fresh);
     PressKeys({VK_MENU, 'A'});  // Remove all
     PressKeys({VK_MENU, 'U'});  // Add a UDP listener on the fresh port
-    // The run starts with the datagram's read, handled straight away, and
-    // takes the keys before anything else.
-    SendMessageW(wnd_, WM_SOCKET_DATAGRAM, udp, FD_READ);
-    ASSERT_EQ(ListCount(), 1) << "the keys were not taken in the run";
+    EXPECT_TRUE(PumpUntil([&] { return ListCount() == 1; }, 2000)) << "the keys were not taken";
+    ASSERT_EQ(ListCount(), 1);
     EXPECT_EQ(Row(0), L"UDP - " + std::to_wstring(fresh));
     EXPECT_TRUE(PortFree(true, tcpPort));
     SOCKET added = static_cast<SOCKET>(SendDlgItemMessageW(wnd_, IDC_LISTENERS, LB_GETITEMDATA, 0, 0));
-    // Handled for the new listener, the stale read would add a line break.
     PumpFor(300);
     EXPECT_EQ(Received(), L"d1\r\n");
     EXPECT_FALSE(Queued(wnd_, udp));
@@ -404,13 +515,77 @@ TEST_F(Listeners, InputInTheMiddleOfARunThatRemovesAndAddsListenersLeavesNoStale
     to = MakeIpv4Address(htonl(INADDR_LOOPBACK), fresh);
     sendto(sender.Get(), "d2", 2, 0, reinterpret_cast<const sockaddr*>(&to), sizeof(to));
     EXPECT_TRUE(WaitReceived(L"d1\r\nd2\r\n")) << Received().c_str();
-    EXPECT_EQ(ReadPeer(client.Get(), 1, 1000).closed, true);
+    SendAll(client.Get(), "!");
+    EXPECT_TRUE(WaitReceived(L"d1\r\nd2\r\n!")) << Received().c_str();
 }
 
-// A send and the window's end, clicked and keyed in the middle of a run: the
-// run's text goes in before the send empties the box, the send goes out on
-// its new connection, and the run stops once the window has ended.
-TEST_F(Listeners, InputInTheMiddleOfARunThatSendsAndEndsTheWindow) {
+// A move of the window, entered while a flood comes in and clients connect,
+// ask and close without pause: the move ends on its own Escape, not the
+// window, and every connection whose peer closed is closed meanwhile.
+TEST_F(Listeners, InputInTheMiddleOfTrafficEndsAMoveOfTheWindowWhileClosedConnectionsAreClosed) {
+    SOCKET udp = AddListenerOnAnyPort(false);
+    SOCKET tcp = AddListenerOnAnyPort(true);
+    ASSERT_TRUE(udp != INVALID_SOCKET && tcp != INVALID_SOCKET);
+    u_short tcpPort = PortOf(tcp);
+    SetText(IDC_REPLY_TEXT, L"R");
+    if (!FocusForInput(wnd_, Control(IDC_HOST))) {
+        GTEST_SKIP() << "the window system would not give the window the input";
+    }
+    PumpFor(100);
+    std::atomic<bool> moving{true};
+    std::atomic<bool> clientsDone{false};
+    std::atomic<int> asked{0};
+    std::atomic<int> closed{0};
+    std::thread clients([&] {
+        for (int i = 0; i < 5000 && moving; ++i) {
+            OwnedSocket c = ConnectPeer(tcpPort);
+            if (!c) {
+                continue;
+            }
+            ++asked;
+            DWORD patience = 3000;
+            setsockopt(c.Get(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&patience), sizeof(patience));
+            SendAll(c.Get(), "q");
+            shutdown(c.Get(), SD_SEND);
+            char answer[64];
+            int got;
+            while ((got = recv(c.Get(), answer, sizeof(answer), 0)) > 0) {
+            }
+            closed += got == 0 ? 1 : 0;  // the window closed its end
+        }
+        clientsDone = true;
+    });
+    Flood flood(PortOf(udp));
+    HWND wnd = wnd_;
+    std::thread person([&] {
+        Sleep(700);
+        PressKeys({VK_ESCAPE});
+        // Bounded: a move that does not end on its input is ended from outside.
+        for (int i = 0; i < 50 && moving; ++i) {
+            Sleep(100);
+        }
+        if (moving) {
+            PostMessageW(wnd, WM_KEYDOWN, VK_ESCAPE, 0);
+        }
+    });
+    ULONGLONG start = GetTickCount64();
+    SendMessageW(wnd_, WM_SYSCOMMAND, SC_MOVE, 0);  // the window system's loop, until the move ends
+    ULONGLONG took = GetTickCount64() - start;
+    moving = false;
+    person.join();
+    PumpUntil([&] { return clientsDone.load(); }, 10000);
+    clients.join();
+
+    EXPECT_LT(took, 1700u) << "the move did not end on its Escape";
+    EXPECT_TRUE(IsWindowVisible(wnd_)) << "the Escape ended the window, not the move";
+    EXPECT_GT(asked.load(), 5);
+    EXPECT_EQ(closed.load(), asked.load()) << "connections the peer closed were left open";
+}
+
+// A send and the window's end, clicked and keyed while datagrams are being
+// read: their text goes in before the send empties the box, and the send goes
+// out on its new connection.
+TEST_F(Listeners, InputInTheMiddleOfTrafficThatSendsAndEndsTheWindow) {
     SOCKET udp = AddListenerOnAnyPort(false);
     ASSERT_NE(udp, INVALID_SOCKET);
     OwnedSocket server = BoundPeer(true);
@@ -425,11 +600,12 @@ TEST_F(Listeners, InputInTheMiddleOfARunThatSendsAndEndsTheWindow) {
     ClickControl(Control(IDC_SEND_TCP_WAIT));
     PressKeys({VK_ESCAPE});
     SendMessageW(wnd_, WM_SOCKET_DATAGRAM, udp, FD_READ);
+    PumpUntil([&] { return !IsWindowVisible(wnd_); }, 2000);
 
     // The datagrams were taken and shown, then the send emptied the box.
     EXPECT_FALSE(Readable(udp));
     EXPECT_EQ(Received(), L"");
-    EXPECT_FALSE(IsWindowVisible(wnd_)) << "Escape was not taken in the run";
+    EXPECT_FALSE(IsWindowVisible(wnd_)) << "Escape was not taken";
     OwnedSocket peer = AcceptPeer(server.Get());
     ASSERT_TRUE(peer);
     EXPECT_EQ(ReadPeer(peer.Get(), 5).data, "hello");

@@ -8,16 +8,36 @@ namespace {
 
 using Controls = MainWindowTest;
 
-TEST_F(Controls, AppendLandsAtTheEndWhateverTheUserSelected) {
-    SetText(IDC_RECV_TEXT, L"first\r\nsecond");
-    SendDlgItemMessageW(wnd_, IDC_RECV_TEXT, EM_SETSEL, 2, 4);
-    AppendToTextBox(Control(IDC_RECV_TEXT), L"+tail");
-    EXPECT_EQ(Text(IDC_RECV_TEXT), L"first\r\nsecond+tail");
+// Text lands at the end whatever the person selected, and the selection and
+// the lines shown stay, so text can be read and copied while more arrives. A
+// caret at the end follows the text.
+TEST_F(Controls, AppendLandsAtTheEndAndKeepsAPersonsSelectionAndPlace) {
+    HWND box = Control(IDC_RECV_TEXT);
+    std::wstring lines;
+    for (int i = 0; i < 40; ++i) {
+        lines += L"line " + std::to_wstring(i) + L"\r\n";
+    }
+    SetText(IDC_RECV_TEXT, lines);
+    SendMessageW(box, EM_SETSEL, 7, 11);
+    SendMessageW(box, EM_LINESCROLL, 0, -1000);
+    SendMessageW(box, EM_LINESCROLL, 0, 2);
+    LRESULT top = SendMessageW(box, EM_GETFIRSTVISIBLELINE, 0, 0);
+    AppendToTextBox(box, L"+tail");
+    EXPECT_EQ(Text(IDC_RECV_TEXT), lines + L"+tail");
     DWORD start = 0, end = 0;
-    SendDlgItemMessageW(wnd_, IDC_RECV_TEXT, EM_GETSEL, reinterpret_cast<WPARAM>(&start),
-                        reinterpret_cast<LPARAM>(&end));
-    EXPECT_EQ(start, 18u);
-    EXPECT_EQ(end, 18u);
+    SendMessageW(box, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+    EXPECT_EQ(start, 7u);
+    EXPECT_EQ(end, 11u);
+    EXPECT_EQ(SendMessageW(box, EM_GETFIRSTVISIBLELINE, 0, 0), top);
+
+    // The caret at the end follows, and the end shows.
+    LRESULT length = SendMessageW(box, WM_GETTEXTLENGTH, 0, 0);
+    SendMessageW(box, EM_SETSEL, length, length);
+    AppendToTextBox(box, L"\r\nnext");
+    SendMessageW(box, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+    EXPECT_EQ(start, static_cast<DWORD>(length + 6));
+    EXPECT_EQ(end, start);
+    EXPECT_GT(SendMessageW(box, EM_GETFIRSTVISIBLELINE, 0, 0), top);
 }
 
 TEST_F(Controls, AppendObeysTheBoxsLimitWhichStaysAtThePlatformDefault) {

@@ -101,3 +101,25 @@ class Person:
         """Characters typed at the focused control."""
         self.display.xdotool("type", "--delay", "0", text)
         return time.monotonic()
+
+    def press_at(self, x, y):
+        """The mouse to (x, y) on the screen and its left button down there,
+        as a person starts to drag; the moment it was in the X server."""
+        self.display.xdotool("mousemove", str(x), str(y), "mousedown", "1")
+        return time.monotonic()
+
+    def move_in_steps(self, x, y, dx, dy, steps, pause=0.02):
+        """The mouse from (x, y) on by (dx, dy) `steps` times, `pause` seconds
+        apart, as a hand moves it (with a button held, a drag); one xdotool,
+        so that its start costs once. The moment the last step was in the X
+        server."""
+        moves = []
+        for i in range(1, steps + 1):
+            moves += ["sleep", str(pause), "mousemove", str(x + dx * i), str(y + dy * i)]
+        self.display.xdotool(*moves, timeout=10 + steps * pause)
+        return time.monotonic()
+
+    def release(self):
+        """The left button up where the mouse is; the moment it was in the X server."""
+        self.display.xdotool("mouseup", "1")
+        return time.monotonic()

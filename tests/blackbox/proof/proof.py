@@ -3,16 +3,19 @@
 driven by window messages, against real peers on 127.0.0.1 (curl, socat,
 Python's http.server and sockets), under load, faults and bad input.
 
-    proof.py BUILD [--full] [--heap] [--report FILE] [-k NAME]
+    proof.py BUILD [--full] [--heap] [--report FILE] [-k NAME] [--exe FILE]
 
 --quick (the default) keeps every count small enough for the test run;
 --full runs the counts the program is meant to stand. --heap runs the program
-with Wine's heap checks and fails on any err:heap line. Every scenario writes
-its figures to the report. The last line printed is "N passed, M failed".
+with Wine's heap checks and fails on any err:heap line. -k runs the scenarios
+whose name holds NAME; --exe runs another wirepad.exe (an older build, to see a
+scenario fail there) with the build's driver. Every scenario writes its figures
+to the report. The last line printed is "N passed, M failed".
 """
 
 import argparse
 import os
+import select
 import socket
 import subprocess
 import sys
@@ -33,6 +36,8 @@ SCENARIOS = []  # (group, name, function, needs a fresh program instance)
 
 
 def scenario(group, fresh=False):
+    """fresh: True for a program instance of the scenario's own, "own" when the
+    scenario starts the program itself (and gets None)."""
     def register(function):
         SCENARIOS.append((group, function.__name__, function, fresh))
         return function
@@ -45,14 +50,15 @@ KNOWN_FAULTS = {}
 
 
 class Context:
-    def __init__(self, build, counts, winedebug):
+    def __init__(self, build, counts, winedebug, exe=None):
         self.build = build
         self.counts = counts
         self.winedebug = winedebug
+        self.exe = exe
         self.instances = []
 
-    def start(self, locale="de_DE.UTF-8"):
-        app = Wirepad(self.build, locale, self.winedebug)
+    def start(self, locale="de_DE.UTF-8", wine=None):
+        app = Wirepad(self.build, locale, self.winedebug, exe=self.exe, wine=wine)
         self.instances.append(app)
         return app
 
@@ -468,6 +474,113 @@ def listener_removed_while_clients_connected(ctx, app, fig):
     fig["listener removed"] = "3 clients kept their replies after removal; new connections refused"
 
 
+# The descriptor limit of the Wine server that holds the program's sockets,
+# and of the program: low enough that accepts fail after some hundreds of
+# connections, high enough that Wine starts its services and the program
+# (they take some 230; 256 starts them too, with less to spare).
+DESCRIPTOR_LIMIT = 512
+
+
+def waiting_in_queue(port):
+    """Connections the system has taken for a TCP listener on the port that
+    the program has not accepted yet (the listener's Recv-Q); None when no
+    listener is there."""
+    out = subprocess.run(["ss", "-Htln", f"( sport = :{port} )"], capture_output=True, text=True,
+                         timeout=10).stdout.split()
+    return int(out[1]) if len(out) >= 2 and out[0] == "LISTEN" else None
+
+
+def answered_clients(clients, reply, settle=0.5, timeout=5.0):
+    """Which of the clients, each having sent a request, get `reply` back:
+    their numbers, once none more has been answered for `settle` seconds."""
+    number = {c.fileno(): n for n, c in enumerate(clients)}
+    answered, got = set(), {}
+    deadline = time.monotonic() + timeout
+    last = time.monotonic()
+    while time.monotonic() < deadline and time.monotonic() - last < settle and len(answered) < len(clients):
+        waiting = [c for n, c in enumerate(clients) if n not in answered]
+        for c in select.select(waiting, [], [], 0.05)[0]:
+            n = number[c.fileno()]
+            try:
+                data = c.recv(64)
+            except OSError:
+                data = b""
+            got[n] = got.get(n, b"") + data
+            if got[n] == reply or not data:
+                answered.add(n)
+                last = time.monotonic()
+    return {n for n in answered if got.get(n) == reply}
+
+
+@scenario("Faults", fresh="own")
+def listener_answers_again_after_descriptors_ran_out(ctx, app, fig):
+    limit = DESCRIPTOR_LIMIT
+    wine = ScarceWine(ctx.build, limit)
+    clients = []
+    try:
+        try:
+            app = ctx.start(wine=wine)
+        except Failure as e:
+            raise Failure(f"the program did not start under a limit of {limit} descriptors: {e}")
+        check(descriptor_limit_of(app.pid) == limit,
+              f"the program's descriptor limit is {descriptor_limit_of(app.pid)}, not {limit}")
+        port = tcp_listener(app, "pong")
+        # Enough clients to take every descriptor the server has left, and a
+        # hundred more that find none.
+        count = min(2000, limit - wine.descriptors() + 100)
+        for n in range(count):
+            clients.append(socket.create_connection(("127.0.0.1", port), timeout=5))
+        for n, c in enumerate(clients):
+            c.sendall(b"request %d\r\n" % n)
+        answered = answered_clients(clients, b"pong")
+        server_held = wine.descriptors()
+        queued = waiting_in_queue(port)
+        # The listener's accepts fail all the while: they must not keep the
+        # window busy.
+        cpu = cpu_seconds(app.pid)
+        time.sleep(1)
+        cpu = cpu_seconds(app.pid) - cpu
+        fig["descriptors ran out"] = (
+            f"limit {limit}: the Wine server held {server_held} descriptors; {len(answered)} of {count} clients "
+            f"answered, {queued} left waiting unaccepted; program CPU {cpu:.2f} s in the 1 s while accepts failed")
+        check(answered, f"not one of {count} clients answered under a limit of {limit} descriptors")
+        check(len(answered) < count and queued,
+              f"all {count} clients were accepted under a limit of {limit} descriptors: accepts never failed")
+        check(app.alive(), "the window stopped answering while its accepts failed")
+        for c in clients:
+            c.close()
+        closed_at = time.monotonic()
+        clients = []
+        # Descriptors come back as the program closes what it accepted; what
+        # waited in the queue has closed too, and the program must take it in
+        # and close it.
+        emptied = wait_for(lambda: waiting_in_queue(port) == 0, 1.0, 0.05)
+        emptied_after = time.monotonic() - closed_at
+        time.sleep(max(0.0, 1.0 - emptied_after))
+        start = time.monotonic()
+        with socket.create_connection(("127.0.0.1", port), timeout=5) as s:
+            s.sendall(b"after the descriptors came back\r\n")
+            reply = read_exactly(s, 4, 1.0)
+        took = time.monotonic() - start
+        waiting = waiting_in_queue(port)
+        fig["descriptors back"] = (
+            f"queue {'emptied %.2f s' % emptied_after if emptied else 'not empty 1 s'} after the clients closed; "
+            f"a fresh client's reply {reply!r} after {took * 1000:.0f} ms; {waiting} still waiting, "
+            f"{close_wait_count(port)} in CLOSE-WAIT")
+        check(reply == b"pong", f"the listener stayed deaf: a fresh client got {reply!r}, not b'pong', within 1 s "
+              f"of the descriptors coming back ({waiting} closed connections still unaccepted in its queue)")
+        check(cpu < 0.5, f"failing accepts kept the program busy: {cpu:.2f} s of CPU in 1 s")
+        check(no_close_wait(port), f"{close_wait_count(port)} connections left in CLOSE-WAIT")
+        check(tcp_exchange(port, b"once more", 4, timeout=2) == b"pong", "no reply to the next client")
+        check(app.alive(), "window not answering")
+    finally:
+        for c in clients:
+            c.close()
+        if app is not None:
+            app.stop()
+        wine.stop()
+
+
 @scenario("Faults", fresh=True)
 def window_closed_while_traffic_flows(ctx, app, fig):
     tcp = tcp_listener(app, "reply")
@@ -573,9 +686,9 @@ def same_port_twice(ctx, app, fig):
 @scenario("Bad input")
 def port_fields_out_of_range(ctx, app, fig):
     port = free_port()
-    # The listener takes the low 16 bits and lists the whole value.
+    # The listener takes the low 16 bits and lists the port it took.
     app.add_listener(True, 65536 + port)
-    check(app.rows() == [f"TCP - {65536 + port}"], f"rows {app.rows()}")
+    check(app.rows() == [f"TCP - {port}"], f"rows {app.rows()}")
     check(listening_addresses(port) == [f"127.0.0.1:{port}"], "not bound to the low 16 bits")
     app.click(REMOVE_ALL)
     for text in ("abc", " 12x", "  ", "4294967296", "99999999999999999999", "-1", "１２３"):
@@ -707,12 +820,15 @@ def main():
     parser.add_argument("--heap", action="store_true")
     parser.add_argument("--report")
     parser.add_argument("-k", dest="only", default="")
+    parser.add_argument("--exe")
     args = parser.parse_args()
     profile = "full" if args.full else "quick"
     build = os.path.abspath(args.build)
     report = args.report or os.path.join(build, "proof-report.md" if not args.full else "stress-report.md")
-    ctx = Context(build, PROFILES[profile], "warn+heap" if args.heap else None)
-    lines = [f"# Proof run ({profile}{', heap checks' if args.heap else ''})", "",
+    ctx = Context(build, PROFILES[profile], "warn+heap" if args.heap else None,
+                  os.path.abspath(args.exe) if args.exe else None)
+    lines = [f"# Proof run ({profile}{', heap checks' if args.heap else ''}"
+             f"{', ' + args.exe if args.exe else ''})", "",
              f"Counts: {PROFILES[profile]}", ""]
     passed = failed = 0
     shared = None
@@ -729,7 +845,9 @@ def main():
             start = time.monotonic()
             app = None
             try:
-                if fresh:
+                if fresh == "own":
+                    pass
+                elif fresh:
                     app = ctx.start()
                 else:
                     if shared is None or not shared.alive():

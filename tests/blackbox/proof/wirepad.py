@@ -2,7 +2,9 @@
 the proof scenarios share: peers on 127.0.0.1, socket tables, waiting with a
 deadline."""
 
+import fcntl
 import os
+import resource
 import select
 import shutil
 import socket
@@ -20,6 +22,7 @@ REPLY_TEXT, INSERT_HTML_REPLY, CLEAR_REPLY = 120, 121, 122
 
 ROOT = os.path.dirname(os.path.abspath(__file__))
 WINE_EXEC = os.path.normpath(os.path.join(ROOT, "..", "..", "..", "cmake", "wine-exec"))
+WINE_PREFIX = os.path.normpath(os.path.join(ROOT, "..", "..", "..", "script", "wine-prefix"))
 
 
 class Failure(Exception):
@@ -132,6 +135,16 @@ def status_kib(pid, field):
     return 0
 
 
+def cpu_seconds(pid):
+    """User and system time a process has used so far; None when unknown."""
+    try:
+        with open(f"/proc/{pid}/stat") as f:
+            fields = f.read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+    except (OSError, TypeError, IndexError, ValueError):
+        return None
+
+
 def read_exactly(s, count, timeout):
     got = b""
     deadline = time.monotonic() + timeout
@@ -168,17 +181,138 @@ def udp_send(port, payload):
         s.sendto(payload, ("127.0.0.1", port))
 
 
+def descriptor_limit(limit):
+    """For a child's preexec_fn: at most `limit` open descriptors, as soft and
+    hard limit both, so that Wine, which raises its soft limit to the hard
+    one, keeps it."""
+    def apply():
+        resource.setrlimit(resource.RLIMIT_NOFILE, (limit, limit))
+    return apply
+
+
+def descriptors_open(pid):
+    try:
+        return len(os.listdir(f"/proc/{pid}/fd"))
+    except (OSError, TypeError):
+        return None
+
+
+def descriptor_limit_of(pid):
+    """The soft descriptor limit of a process; None when unknown."""
+    try:
+        with open(f"/proc/{pid}/limits") as f:
+            for line in f:
+                if line.startswith("Max open files"):
+                    return int(line.split()[3])
+    except (OSError, TypeError, ValueError):
+        pass
+    return None
+
+
+class ScarceWine:
+    """A Wine server of its own whose process, and every program it runs,
+    may hold at most `limit` descriptors: Wine keeps every socket of its
+    programs in its server, so a low limit makes the program's accepts fail
+    for want of descriptors. A server serves one prefix, and the build's
+    prefix already has one with the normal limit, so this one runs a copy of
+    that prefix (made once, kept for later runs while the build's prefix is
+    set up the same way)."""
+
+    def __init__(self, build, limit):
+        self.limit = limit
+        self.prefix = os.path.join(build, "wineprefix-fdlimit")
+        self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all",
+                        WINEDLLOVERRIDES="mscoree,mshtml=")
+        # One run at a time owns the server: a second would kill the first's.
+        self.owner = open(self.prefix + ".run.lock", "w")
+        check(wait_for(self._own, 120, 0.2), "another run kept the descriptor-limited Wine server for 2 minutes")
+        try:
+            self._copy_prefix(os.path.join(build, "wineprefix"))
+            # A server left over from a run that died has the normal limit.
+            self._kill()
+            # Its output goes nowhere: it outlives this call, and must not hold
+            # the test's output open.
+            subprocess.run(["wineserver", "-p"], env=self.env, preexec_fn=descriptor_limit(limit),
+                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                           timeout=30)
+            self.pid = wait_for(self._server_pid, 10)
+            check(self.pid, "the descriptor-limited Wine server did not start")
+            check(descriptor_limit_of(self.pid) == limit,
+                  f"the Wine server's descriptor limit is {descriptor_limit_of(self.pid)}, not {limit}")
+        except BaseException:
+            self.stop()
+            raise
+
+    def _own(self):
+        try:
+            fcntl.flock(self.owner, fcntl.LOCK_EX | fcntl.LOCK_NB)
+            return True
+        except BlockingIOError:
+            return False
+
+    def _copy_prefix(self, source):
+        subprocess.run([WINE_PREFIX, source, "null"], check=True, timeout=300)
+        with open(source + ".lock", "w") as source_lock, open(self.prefix + ".lock", "w") as lock:
+            fcntl.flock(source_lock, fcntl.LOCK_EX)
+            fcntl.flock(lock, fcntl.LOCK_EX)
+            markers = sorted(f for f in os.listdir(source) if f.startswith(".wirepad-"))
+            have = sorted(f for f in os.listdir(self.prefix) if f.startswith(".wirepad-")) \
+                if os.path.isdir(self.prefix) else None
+            if have == markers:
+                return
+            self._kill()
+            fresh = self.prefix + ".new"
+            shutil.rmtree(fresh, ignore_errors=True)
+            subprocess.run(["cp", "-a", source, fresh], check=True, timeout=300)
+            # Names the folder of the source's server; the copy gets one of its own.
+            if os.path.exists(os.path.join(fresh, "wineserver")):
+                os.remove(os.path.join(fresh, "wineserver"))
+            shutil.rmtree(self.prefix, ignore_errors=True)
+            os.rename(fresh, self.prefix)
+
+    def _server_pid(self):
+        for pid in os.listdir("/proc"):
+            if not pid.isdigit():
+                continue
+            try:
+                with open(f"/proc/{pid}/comm") as f:
+                    if not f.read().startswith("wineserver"):
+                        continue
+                with open(f"/proc/{pid}/environ", "rb") as f:
+                    if f"WINEPREFIX={self.prefix}".encode() in f.read().split(b"\0"):
+                        return int(pid)
+            except OSError:
+                continue
+        return None
+
+    def _kill(self):
+        subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=30)
+        wait_for(lambda: self._server_pid() is None, 10, 0.1)
+
+    def descriptors(self):
+        """How many descriptors the server holds now."""
+        return descriptors_open(self.pid)
+
+    def stop(self):
+        if not self.owner.closed:
+            self._kill()
+            self.owner.close()
+
+
 class Wirepad:
     """One running wirepad.exe, a copy in a folder of its own under the build,
     so that the driver finds exactly this window; driven by one wpdrive in
     serve mode. Wine output of the program goes to a log for heap checks."""
 
-    def __init__(self, build, locale="de_DE.UTF-8", winedebug=None, exe=None, display=None):
+    def __init__(self, build, locale="de_DE.UTF-8", winedebug=None, exe=None, display=None, wine=None):
         """`exe`: another wirepad.exe to run instead of the build's own (the
         build's Wine prefix and driver all the same). `display`: an X display
         (person.Display) to show the window on, with Wine's X11 driver in a
         prefix of its own, so that input can come through the X server as a
-        person's does; without it, the null driver and no display."""
+        person's does; without it, the null driver and no display. `wine`: a
+        ScarceWine to run the program (under its descriptor limit) and the
+        driver in."""
         self.build = build
         self.folder = tempfile.mkdtemp(prefix="proof-", dir=os.path.join(build, "tests"))
         self.name = os.path.basename(self.folder)
@@ -189,11 +323,14 @@ class Wirepad:
         shown = {}
         if display:
             shown = dict(WINEPREFIX=display.prefix, WIREPAD_WINE_MODE="x11", DISPLAY=display.name)
-            env.update(shown)
+        elif wine:
+            shown = dict(WINEPREFIX=wine.prefix)
+        env.update(shown)
         if winedebug:
             env["WINEDEBUG"] = winedebug
         self.log = open(self.log_path, "wb")
-        self.process = subprocess.Popen([WINE_EXEC, self.exe], env=env, stdout=self.log, stderr=self.log)
+        self.process = subprocess.Popen([WINE_EXEC, self.exe], env=env, stdout=self.log, stderr=self.log,
+                                        preexec_fn=descriptor_limit(wine.limit) if wine else None)
         driver_env = dict(os.environ, WIREPAD_BUILD_DIR=build, WINEDEBUG="-all", **shown)
         self.driver = subprocess.Popen(
             [WINE_EXEC, os.path.join(build, "tests", "wpdrive.exe"), "wait", self.name, "serve"],
