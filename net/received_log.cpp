@@ -9,9 +9,10 @@ namespace {
 // What is collected before it goes into the box: a few chunks' worth, so a
 // burst that fills the box takes a handful of insertions and little memory.
 const int kPendingCharacters = 8 * 1024;
-// The box is drawn at most this often: a screen shows little more, and under
-// a steady exchange a draw for every request would cost more than the request.
-const ULONGLONG kDrawMilliseconds = 15;
+// What is collected goes into the box, and the box is drawn, at most this
+// often: a person reads no faster, and under some window systems an insertion
+// and a draw each cost more than a request does.
+const ULONGLONG kDrawMilliseconds = 40;
 
 }  // namespace
 
@@ -91,6 +92,10 @@ void ReceivedLog::Show() {
 
 void ReceivedLog::Insert(const wchar_t* text, int n) {
     HWND box = Box();
+    // Hidden from drawing for this one insertion only, within this message:
+    // no paint can come in between, and a person's place is put back before
+    // anything is drawn.
+    SuspendRedraw(box);
     if (known_) {
         // The box takes what fits below its limit and cuts the rest.
         AppendToTextBoxAt(box, boxLength_, limit_, text);
@@ -98,36 +103,36 @@ void ReceivedLog::Insert(const wchar_t* text, int n) {
     } else {
         AppendToTextBox(box, text);
     }
+    ResumeRedraw(box);
     drawOwed_ = true;
 }
 
 void ReceivedLog::AfterEvent() {
-    if (used_ > 0 && !showPosted_) {
+    if (used_ == 0 && !drawOwed_) {
+        return;
+    }
+    if (GetTickCount64() - drawn_ < kDrawMilliseconds) {
+        // Shown a moment ago. Under load a later event comes first; when the
+        // queue is empty, this timer does (the window system hands a timer
+        // out only when no message waits).
+        if (!drawTimer_) {
+            drawTimer_ = SetTimer(wnd_, kReceivedDrawTimer, static_cast<UINT>(kDrawMilliseconds), nullptr) != 0;
+        }
+        return;
+    }
+    if (!showPosted_) {
         showPosted_ = PostMessageW(wnd_, WM_SHOW_RECEIVED, 0, 0) != FALSE;
         if (!showPosted_) {
-            Show();  // the queue is full: nothing waits for a message that cannot come
+            ShowAndDraw();  // the queue is full: nothing waits for a message that cannot come
         }
     }
-    DrawIfDue();
 }
 
 void ReceivedLog::ShowAndDraw() {
     showPosted_ = false;
     Show();
-    DrawIfDue();
-}
-
-void ReceivedLog::DrawIfDue() {
-    if (!drawOwed_) {
-        return;
-    }
-    if (GetTickCount64() - drawn_ >= kDrawMilliseconds) {
+    if (drawOwed_) {
         Draw();
-    } else if (!drawTimer_) {
-        // Drawn a moment ago. Under load the next event draws it; when the
-        // queue is empty, this timer does (the window system hands a timer
-        // out only when no message waits).
-        drawTimer_ = SetTimer(wnd_, kReceivedDrawTimer, static_cast<UINT>(kDrawMilliseconds), nullptr) != 0;
     }
 }
 
@@ -136,9 +141,7 @@ void ReceivedLog::DrawOwed() {
         KillTimer(wnd_, kReceivedDrawTimer);
         drawTimer_ = false;
     }
-    if (drawOwed_) {
-        Draw();
-    }
+    ShowAndDraw();
 }
 
 void ReceivedLog::Draw() {

@@ -6,11 +6,12 @@
 // if every chunk were appended by itself. But the edit control lays out its
 // text and redraws its scroll bar on every insertion, which under a stream of
 // data costs more than receiving it. So the text is collected, and the log
-// posts the window one WM_SHOW_RECEIVED when text waits after an event: the
-// notifications queued ahead of it add theirs, and it puts all of it into the
-// box with one insertion. The box is never hidden; it is drawn at most every
-// few milliseconds, since under a flood the window system's own paint never
-// comes.
+// posts the window one WM_SHOW_RECEIVED when text waits after an event, at
+// most every few tens of milliseconds: the notifications queued ahead of it
+// add theirs, and it puts all of it into the box with one insertion and draws
+// the box, since under a flood the window system's own paint never comes. The
+// box's drawing is suspended only within one insertion, so it is never hidden
+// from a person.
 #pragma once
 
 #include <windows.h>
@@ -49,14 +50,13 @@ public:
     // command acts on the window.
     void Show();
 
-    // After each event: text still collected is shown at the log's own
-    // WM_SHOW_RECEIVED, posted once, behind the notifications queued now;
-    // and the box is drawn if a draw is owed and it was not drawn a moment
-    // ago.
+    // After each event: text still collected goes into the box at the log's
+    // own WM_SHOW_RECEIVED, posted once, behind the notifications queued now,
+    // and the box is drawn then; at most every few tens of milliseconds.
     void AfterEvent();
-    // WM_SHOW_RECEIVED.
+    // WM_SHOW_RECEIVED: shows what is collected and draws the box.
     void ShowAndDraw();
-    // The draw timer: the box is drawn if a draw is owed.
+    // The log's timer, once the queue is empty: the same.
     void DrawOwed();
 
 private:
@@ -66,7 +66,6 @@ private:
     // n characters of zero-terminated text.
     void Add(const wchar_t* text, int n);
     void Insert(const wchar_t* text, int n);
-    void DrawIfDue();
     void Draw();
     HWND Box();
 

@@ -47,6 +47,20 @@ void AppendToTextBoxAt(HWND box, LRESULT length, LRESULT limit, const wchar_t* t
     }
 }
 
+// The message goes to the control first, for its own bookkeeping, then to the
+// default window procedure, which clears or sets the visible state without
+// hiding or showing the window: some edit controls never pass it on.
+void SuspendRedraw(HWND box) {
+    SendMessageW(box, WM_SETREDRAW, FALSE, 0);
+    DefWindowProcW(box, WM_SETREDRAW, FALSE, 0);
+}
+
+void ResumeRedraw(HWND box) {
+    SendMessageW(box, WM_SETREDRAW, TRUE, 0);
+    DefWindowProcW(box, WM_SETREDRAW, TRUE, 0);
+    RedrawWindow(box, nullptr, nullptr, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE);
+}
+
 void DrawNow(HWND box) {
     RedrawWindow(box, nullptr, nullptr, RDW_UPDATENOW);
 }

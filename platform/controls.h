@@ -30,6 +30,13 @@ void AppendToTextBox(HWND box, const wchar_t* text);
 // `limit`, as its one writer counts them: nothing is asked of it again.
 void AppendToTextBoxAt(HWND box, LRESULT length, LRESULT limit, const wchar_t* text);
 
+// Under some window systems an edit control that is shown spends
+// milliseconds on every insertion, redrawing its scroll bar and scrolling at
+// once, and shows the end before a person's place is put back. Between these
+// two calls, within one insertion, the box takes the text but draws nothing;
+// ResumeRedraw marks it whole, frame and scroll bar included, to be drawn.
+void SuspendRedraw(HWND box);
+void ResumeRedraw(HWND box);
 // Draws what is marked to be drawn in the box now: under a steady stream the
 // window is never idle, so the paint the window system would send then never
 // comes.
