@@ -8,6 +8,9 @@ namespace {
 // the platform's has: its number stands where a notification's socket does,
 // and this tag where the error code does.
 const WORD kFenceTag = 0x4643;
+// How long closes wait for the queue to fall quiet before a fence is posted
+// for them: a lone exchange is seen through by the timer, with no fence.
+const ULONGLONG kQuietMilliseconds = 20;
 
 }  // namespace
 
@@ -23,10 +26,17 @@ void ClosedSockets::Note(SOCKET s) {
 }
 
 void ClosedSockets::CloseLater(SOCKET s) {
+    if (newest_ <= posted_) {
+        waitingSince_ = GetTickCount64();  // the first close that no fence covers
+    }
     Note(s);
-    // The fence out covers closes made before it was posted; this one waits
-    // for the next, posted when that one is back.
-    PostOwedFence();
+    if (!quietTimer_) {
+        quietTimer_ = SetTimer(wnd_, kSeeThroughTimer, USER_TIMER_MINIMUM, nullptr) != 0;
+    }
+    if (!quietTimer_) {
+        waitingSince_ = 0;  // only a fence can see it through
+        PostOwedFence();
+    }
 }
 
 void ClosedSockets::CloseNow(SOCKET s) {
@@ -52,12 +62,18 @@ bool ClosedSockets::PostNextFence() {
 }
 
 void ClosedSockets::PostOwedFence() {
-    if (newest_ > posted_ && posted_ == returned_) {
+    // The fence out covers closes made before it was posted; later ones wait
+    // for the next, posted when that one is back.
+    if (newest_ > posted_ && posted_ == returned_ && GetTickCount64() - waitingSince_ >= kQuietMilliseconds) {
         PostNextFence();
     }
 }
 
 void ClosedSockets::SeeThroughAll() {
+    if (quietTimer_) {
+        KillTimer(wnd_, kSeeThroughTimer);
+        quietTimer_ = false;
+    }
     for (int i = 0; i < closed_.Count(); ++i) {
         if (closed_[i].open) {
             closesocket(closed_[i].socket);
@@ -82,6 +98,9 @@ Notice ClosedSockets::Judge(UINT message, SOCKET s, LPARAM lParam) {
                     closed_.RemoveAt(i);
                 }
             }
+            // Closes made since wait for the next fence at once: the queue
+            // did not fall quiet while this one went round.
+            waitingSince_ = 0;
             PostOwedFence();
         }
         return Notice::kFence;

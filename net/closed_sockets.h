@@ -11,8 +11,11 @@
 //
 // A connection its peer closed is closed later: its registration is cancelled
 // at once, so nothing more is posted for it, but it keeps its handle, so no
-// new socket can take the value, until its fence comes back. One fence is out
-// for such closes at a time, and it covers every close made before it was
+// new socket can take the value, until nothing queued can name it. That is
+// when a timer comes, which the window system hands out only when no posted
+// message waits; or, under a load that never lets the queue fall quiet, when
+// a fence posted behind everything queued comes back. One fence is out for
+// such closes at a time, and it covers every close made before it was
 // posted, so under a churn of connections about one fence goes round a pass
 // over the queue. A listener is closed now, so that its port is free at once:
 // a fence of its own is posted right behind it, before any socket can be made
@@ -23,6 +26,9 @@
 #include <windows.h>
 
 #include "platform/records.h"
+
+// The timer that sees closes through once the queue has fallen quiet.
+const UINT_PTR kSeeThroughTimer = 0x5753;
 
 // What a notification taken off the queue is.
 enum class Notice {
@@ -39,8 +45,8 @@ public:
     ClosedSockets(const ClosedSockets&) = delete;
     ClosedSockets& operator=(const ClosedSockets&) = delete;
 
-    // A connection whose peer has closed: cancelled now, closed when its
-    // fence comes back.
+    // A connection whose peer has closed: cancelled now, closed when the
+    // queue falls quiet or its fence comes back.
     void CloseLater(SOCKET s);
     // A listener, or a socket registered but never used: closed now, with a
     // fence of its own.
@@ -50,11 +56,14 @@ public:
     // what it covers, and posts the next fence if closes wait for one.
     Notice Judge(UINT message, SOCKET s, LPARAM lParam);
 
-    // A fence the queue had no room for is posted again.
+    // After each event: when closes have waited a while and the queue has
+    // not fallen quiet, a fence goes behind what is queued (again, if the
+    // queue had no room for it).
     void PostOwedFence();
 
-    // Nothing queued will be handled any more (the window ends): every socket
-    // noted is closed and forgotten.
+    // The see-through timer (nothing posted waits), or the window ends
+    // (nothing queued will be handled any more): every socket noted is closed
+    // and forgotten.
     void SeeThroughAll();
 
     int Count() const { return closed_.Count(); }
@@ -74,4 +83,6 @@ private:
     unsigned posted_ = 0;    // the last fence posted
     unsigned returned_ = 0;  // the last fence that came back
     unsigned newest_ = 0;    // the fence the latest close waits for
+    ULONGLONG waitingSince_ = 0;  // when the oldest close that no fence covers was made
+    bool quietTimer_ = false;
 };

@@ -300,6 +300,11 @@ bool HandleTrafficTimer(HWND wnd, UINT_PTR timer) {
     case kReceivedDrawTimer:
         traffic->log.DrawOwed();
         return true;
+    case kSeeThroughTimer:
+        // Handed out only when no posted message waits: nothing queued can
+        // name a socket closed here.
+        traffic->closed.SeeThroughAll();
+        return true;
     default:
         return false;
     }

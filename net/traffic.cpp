@@ -24,6 +24,7 @@ void DestroyTraffic(HWND wnd) {
     KillTimer(wnd, kResumeTimer);
     KillTimer(wnd, kRetryTimer);
     KillTimer(wnd, kReceivedDrawTimer);
+    KillTimer(wnd, kSeeThroughTimer);
     // Closes what waits for a fence, and frees the replies kept.
     delete traffic;
 }
