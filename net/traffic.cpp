@@ -24,8 +24,8 @@ void DestroyTraffic(HWND wnd) {
     KillTimer(wnd, kResumeTimer);
     KillTimer(wnd, kRetryTimer);
     KillTimer(wnd, kReceivedDrawTimer);
-    KillTimer(wnd, kSeeThroughTimer);
-    // Closes what waits for a fence, and frees the replies kept.
+    // Closes what waits for a fence (its timer with it), and frees the
+    // replies kept.
     delete traffic;
 }
 

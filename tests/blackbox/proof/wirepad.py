@@ -209,6 +209,23 @@ def descriptor_limit_of(pid):
     return None
 
 
+def wine_server(prefix):
+    """The pid of the Wine server of `prefix`, or None."""
+    for pid in os.listdir("/proc"):
+        if not pid.isdigit():
+            continue
+        try:
+            with open(f"/proc/{pid}/comm") as f:
+                if not f.read().startswith("wineserver"):
+                    continue
+            with open(f"/proc/{pid}/environ", "rb") as f:
+                if f"WINEPREFIX={prefix}".encode() in f.read().split(b"\0"):
+                    return int(pid)
+        except OSError:
+            continue
+    return None
+
+
 class ScarceWine:
     """A Wine server of its own whose process, and every program it runs,
     may hold at most `limit` descriptors: Wine keeps every socket of its
@@ -271,19 +288,7 @@ class ScarceWine:
             os.rename(fresh, self.prefix)
 
     def _server_pid(self):
-        for pid in os.listdir("/proc"):
-            if not pid.isdigit():
-                continue
-            try:
-                with open(f"/proc/{pid}/comm") as f:
-                    if not f.read().startswith("wineserver"):
-                        continue
-                with open(f"/proc/{pid}/environ", "rb") as f:
-                    if f"WINEPREFIX={self.prefix}".encode() in f.read().split(b"\0"):
-                        return int(pid)
-            except OSError:
-                continue
-        return None
+        return wine_server(self.prefix)
 
     def _kill(self):
         subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL,

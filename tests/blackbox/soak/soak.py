@@ -66,7 +66,7 @@ class Window:
             except OSError:
                 pass
         held = set()
-        for pid in (self.app.pid, wine_server(self.prefix)):
+        for pid in (self.app.pid, wp.wine_server(self.prefix)):
             try:
                 for fd in os.listdir(f"/proc/{pid}/fd"):
                     link = os.readlink(f"/proc/{pid}/fd/{fd}")
@@ -75,23 +75,6 @@ class Window:
             except OSError:
                 continue
         return len(held)
-
-
-def wine_server(prefix):
-    """The Wine server of `prefix`."""
-    for pid in os.listdir("/proc"):
-        if not pid.isdigit():
-            continue
-        try:
-            with open(f"/proc/{pid}/comm") as f:
-                if not f.read().startswith("wineserver"):
-                    continue
-            with open(f"/proc/{pid}/environ", "rb") as f:
-                if f"WINEPREFIX={prefix}".encode() in f.read().split(b"\0"):
-                    return int(pid)
-        except OSError:
-            continue
-    return None
 
 
 class Soak:
